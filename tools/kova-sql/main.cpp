@@ -14,6 +14,7 @@
 #include "ShellOptions.h"
 #include "engine/core/TextCodec.h"
 #include "engine/storage/ABSDiskEngine.h"
+#include "engine/storage/ABSDiskTableData.h"
 
 namespace {
 
@@ -78,6 +79,14 @@ int PrintInfo(const ShellArguments& args) {
     std::printf("cipher: %u\n", static_cast<unsigned>(info.Encrypted ? info.Cipher : 0));
     std::printf("max_connections: %d\n", static_cast<int>(database.MaxConnections()));
     std::printf("tables: %zu\n", database.TableCount());
+    {
+        kova::TABSDiskDatabaseTables tables(database);
+        for (const std::string& name : tables.TableNames()) {
+            const kova::TABSTableHandle table = tables.OpenTable(connection.SessionID, name);
+            std::printf("table: %s records=%llu\n", name.c_str(),
+                        static_cast<unsigned long long>(table->RecordCount(connection.SessionID)));
+        }
+    }
     database.DisconnectSession(connection.SessionID);
     return 0;
 }

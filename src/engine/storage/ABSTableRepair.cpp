@@ -1,0 +1,256 @@
+// Opening a table in repair mode: the table is rebuilt from what its record pages hold.
+//
+// The record page index may be the damaged part, so the record pages are found by scanning every
+// page of the file for type 10 with the table's id at header offset 22 (a page given back carries
+// the counter 0x7FFFFFFF and is skipped). Records whose bytes cannot be values of the table's
+// fields are dropped, and so are BLOB values that cannot be read (the field becomes null). Then the
+// record page index, the record count, the auto-increment counters and every index are rebuilt
+// from the records that remain; a record whose key repeats in a unique index is dropped. Every
+// problem found adds one line to the report.
+#include "engine/storage/ABSDiskTableData.h"
+
+#include "engine/core/ABSDateTime.h"
+#include "engine/core/ABSExcept.h"
+#include "engine/core/ByteOrder.h"
+#include "engine/storage/ABSDiskBlobManager.h"
+#include "engine/storage/ABSDiskEngine.h"
+
+#include <algorithm>
+#include <cstring>
+#include <set>
+
+namespace kova {
+
+namespace {
+
+using B = TABSBaseType;
+
+constexpr std::int32_t kLastDayNumber = 3652059;  // 31 December 9999
+
+// Whether the disk bytes of a record can be values of the fields: unused bitmap bits clear, every
+// non-null text terminated inside its field, dates and times inside their ranges.
+bool IsReadableRecord(const TABSFieldDefs& fields, std::span<const std::uint8_t> disk) {
+    const std::size_t count = fields.Count();
+    if (count % 8 != 0 && (disk[count / 8] >> (count % 8)) != 0) return false;
+    for (std::size_t i = 0; i < count; ++i) {
+        if (fields.IsNull(disk, i)) continue;
+        const TABSFieldDef& f = fields[i];
+        const std::uint8_t* p = disk.data() + f.DiskOffset;
+        switch (f.StorageType) {
+        case B::bftChar:
+        case B::bftString:
+            if (std::find(p, p + f.DiskSize, std::uint8_t{0}) == p + f.DiskSize) return false;
+            break;
+        case B::bftWideChar:
+        case B::bftWideString: {
+            bool terminated = false;
+            for (std::size_t o = 0; o + 1 < f.DiskSize && !terminated; o += 2) terminated = ReadU16(p + o) == 0;
+            if (!terminated) return false;
+            break;
+        }
+        case B::bftDate:
+            if (ReadI32(p) < 1 || ReadI32(p) > kLastDayNumber) return false;
+            break;
+        case B::bftTime:
+            if (ReadI32(p) < 0 || ReadI32(p) >= kMillisecondsPerDay) return false;
+            break;
+        case B::bftDateTime:
+            if (ReadI32(p) < 1 || ReadI32(p) > kLastDayNumber) return false;
+            if (ReadI32(p + 4) < 0 || ReadI32(p + 4) >= kMillisecondsPerDay) return false;
+            break;
+        default:
+            break;
+        }
+    }
+    return true;
+}
+
+std::string Describe(const EABSError& e) { return e.what(); }
+
+} // namespace
+
+TABSTableRepairReport TABSDiskTableData::Repair(TABSSessionID session) {
+    std::lock_guard lock(Mutex());
+    TABSTableRepairReport report;
+    report.TableName = name_;
+    const auto note = [&](std::string message) { report.Messages.push_back(std::move(message)); };
+    TABSDiskPageManager& pages = database_.PageManager();
+
+    // The state as stored, when it can be read at all.
+    TABSTableState stored = TABSTableState::Initial(fields_);
+    try {
+        stored = TABSTableState::Decode(stateFile_.ReadFile(session), fields_.Count());
+    } catch (const EABSError& e) {
+        note(FormatMessage("Table '%s': state file cannot be read (%s); it is rebuilt", {name_, Describe(e)}));
+    }
+
+    // What the record page index lists, as far as it can be walked.
+    std::set<TABSPageNo> listed;
+    std::uint64_t listedRecords = 0;
+    bool indexIntact = false;
+    try {
+        pageIndex_.CheckIntegrity(session);
+        for (const auto& entry : pageIndex_.Entries(session)) {
+            listed.insert(entry.PageNo);
+            listedRecords += entry.Count;
+        }
+        indexIntact = true;
+    } catch (const EABSError& e) {
+        note(FormatMessage("Table '%s': record page index is damaged (%s); it is rebuilt", {name_, Describe(e)}));
+    }
+
+    // The table's record pages, found by their headers.
+    std::vector<TABSPageNo> found;
+    const std::int32_t total = pages.ReadFileInfo().TotalPageCount;
+    std::uint8_t header[PageHeader::kSize];
+    for (TABSPageNo p = 0; p < total; ++p) {
+        if (pages.IsMapPage(p)) continue;
+        try {
+            pages.DirectReadPage(p, 0, header);
+        } catch (const EABSError&) {
+            continue;
+        }
+        const TABSPageHeaderFields fieldsOfHeader = DecodePageHeader(header);
+        if (!fieldsOfHeader.SignatureValid || fieldsOfHeader.PageType != static_cast<std::uint16_t>(TABSPageType::TableRecord))
+            continue;
+        if (fieldsOfHeader.ModificationCounter < 0 || fieldsOfHeader.ModificationCounter >= 0x7FFFFFFE) continue;
+        if (ReadI32(header + kRecordPageTableIdOffset) != tableId_) continue;
+        found.push_back(p);
+    }
+    report.RecordPagesFound = found.size();
+    for (const TABSPageNo p : listed) {
+        if (!std::binary_search(found.begin(), found.end(), p)) {
+            ++report.PagesDropped;
+            note(FormatMessage("Table '%s': page %d is listed as a record page but is none; dropped from the index",
+                               {name_, p}));
+        }
+    }
+
+    // Check every record; drop what cannot be read.
+    std::vector<std::pair<TABSPageNo, std::uint16_t>> kept;
+    for (const TABSPageNo p : found) {
+        std::uint16_t left = 0;
+        try {
+            TABSSmallRecordPage page(pages.GetPage(session, p, kAnyPageType), *geometry_);
+            for (auto slot = page.NextUsedSlot(0); slot; slot = page.NextUsedSlot(*slot + 1)) {
+                if (IsReadableRecord(fields_, page.Slot(*slot))) continue;
+                page.DeleteRecord(*slot);
+                ++report.RecordsDropped;
+                note(FormatMessage("Table '%s': record on page %d, slot %d cannot be read; dropped",
+                                   {name_, p, static_cast<int>(*slot)}));
+            }
+            left = page.UsedSlotCount();
+        } catch (const EABSError& e) {
+            ++report.PagesDropped;
+            note(FormatMessage("Table '%s': record page %d cannot be read (%s); its records are lost",
+                               {name_, p, Describe(e)}));
+            continue;
+        }
+        if (left == 0) {
+            pages.RemovePage(session, p);
+        } else {
+            kept.emplace_back(p, left);
+        }
+    }
+
+    // The record page index from the pages that hold records.
+    // A damaged tree is not walked again: its links may name pages that belong to others (even
+    // the record pages just found), so its pages stay behind and a new root takes its place.
+    if (indexIntact) {
+        pageIndex_.Clear(session);
+    } else {
+        (void)pageIndex_.CreateRoot(session);
+    }
+    std::uint64_t actual = 0;
+    for (const auto& [p, count] : kept) {
+        pageIndex_.SetPageCount(session, p, count);
+        actual += count;
+    }
+    if (static_cast<std::uint64_t>(std::max(stored.RecordCount, 0)) != actual || listedRecords != actual) {
+        note(FormatMessage("Invalid table RecordPageIndex or MostUpdated. RecordPageIndex.RecordCount=%d, "
+                           "MostUpdated.RecordCount=%d",
+                           {static_cast<long long>(listedRecords), static_cast<int>(stored.RecordCount)}));
+    }
+    state_ = stored;
+    state_.RecordCount = static_cast<std::int32_t>(actual);
+    ++state_.ChangeCounter;
+
+    // BLOB values that cannot be read make their fields null; auto-increment counters must stay
+    // ahead of every value present.
+    std::vector<std::uint8_t> record(fields_.MemoryRecordSize());
+    for (auto id = records_->FirstRecord(session); id; id = records_->NextRecord(session, *id)) {
+        if (!records_->ReadRecord(session, *id, record)) continue;
+        bool changed = false;
+        if (blobs_) {
+            for (const TABSBlobFieldInfo& info : blobs_->Fields()) {
+                if (info.IsNull(record)) continue;
+                try {
+                    (void)blobs_->GetRaw(session, record, info.FieldNo);
+                } catch (const EABSError& e) {
+                    info.SetReference(record, TABSBlobReference{});
+                    info.SetNull(record, true);
+                    changed = true;
+                    ++report.BlobValuesDropped;
+                    note(FormatMessage("Table '%s': BLOB field '%s' of the record on page %d, slot %d cannot be read "
+                                       "(%s); set to null",
+                                       {name_, info.Name, id->PageNo, static_cast<int>(id->Slot), Describe(e)}));
+                }
+            }
+            blobs_->ReleaseRecordCache(record, true);
+        }
+        if (changed) (void)records_->UpdateRecord(session, *id, record);
+        for (std::size_t i = 0; i < fields_.Count(); ++i) {
+            if (!fields_[i].IsAutoInc() || fields_.IsNull(record, i)) continue;
+            const std::int64_t value = fields_.GetValue(record, i).GetAsLargeInt();
+            if (value > state_.AutoincValues[i]) {
+                note(FormatMessage("Table '%s': auto-increment counter of field '%s' was behind its values; set to %d",
+                                   {name_, fields_[i].Name, static_cast<long long>(value)}));
+                state_.AutoincValues[i] = value;
+            }
+        }
+    }
+
+    // Every index anew. A tree that passes the integrity check gives its pages back; a damaged one
+    // is not walked again (its links may name pages that belong to others) and leaves them behind.
+    TABSIndexDefs definitions = indexManager_->PersistentDefinitions();
+    for (std::size_t i = 0; i < indexManager_->Count(); ++i) {
+        TABSBTreeRecordIndex& index = indexManager_->At(i);
+        try {
+            index.CheckIntegrity(session);
+            index.Drop(session);
+        } catch (const EABSError& e) {
+            note(FormatMessage("Table '%s': index '%s' is damaged (%s); a new tree is built",
+                               {name_, index.Name(), Describe(e)}));
+        }
+    }
+    for (TABSIndexDef& def : definitions) def.RootPageNo = kNoPage;
+    indexManager_->LoadDefinitions(definitions);
+    indexManager_->CreatePersistentTrees(session);
+    indexes_ = indexManager_->PersistentDefinitions();
+    // A record that repeats a key of a unique index goes; the last of a group stays.
+    for (auto id = records_->FirstRecord(session); id;) {
+        const auto next = records_->NextRecord(session, *id);
+        if (records_->ReadRecord(session, *id, record)) {
+            try {
+                indexManager_->CheckUniqueness(session, constraints_, record, &*id);
+            } catch (const EABSException& e) {
+                if (e.NativeError() != kPrimaryKeyViolationError && e.NativeError() != kUniqueViolationError) throw;
+                indexManager_->DeleteRecord(session, record, *id);
+                if (blobs_) blobs_->DeleteRecord(session, record);
+                (void)records_->DeleteRecord(session, *id);
+                --state_.ChangeCounter;  // DeleteRecord counted it; the repair counts once
+                ++report.RecordsDropped;
+                note(FormatMessage("Table '%s': record on page %d, slot %d dropped: %s",
+                                   {name_, id->PageNo, static_cast<int>(id->Slot), e.Message()}));
+            }
+        }
+        id = next;
+    }
+    report.RecordsKept = static_cast<std::uint64_t>(state_.RecordCount);
+
+    StoreState(session);
+    WriteDefinition(session);
+    return report;
+}
+
+} // namespace kova
