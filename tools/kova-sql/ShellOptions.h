@@ -31,7 +31,7 @@ public:
     // Parses `args` (without the program name). "--" ends the options; everything after it is
     // positional. Raises ArgumentError for an unknown option, a missing value or a value given
     // to a flag.
-    [[nodiscard]] static ShellArguments Parse(std::span<const char* const> args, std::span<const OptionSpec> specs) {
+    [[nodiscard]] static ShellArguments Parse(std::span<const char* const> args, std::span<const OptionSpec> knownOptions) {
         ShellArguments parsed;
         bool optionsEnded = false;
         for (std::size_t i = 0; i < args.size(); ++i) {
@@ -50,9 +50,9 @@ public:
                 name = arg.substr(0, equals);
                 inlineValue = arg.substr(equals + 1);
             }
-            const OptionSpec* spec = Find(specs, name);
-            if (spec == nullptr) throw ArgumentError("unknown option " + std::string(name));
-            if (!spec->TakesValue) {
+            const OptionSpec* known = Find(knownOptions, name);
+            if (known == nullptr) throw ArgumentError("unknown option " + std::string(name));
+            if (!known->TakesValue) {
                 if (inlineValue) throw ArgumentError("option " + std::string(name) + " takes no value");
                 parsed.values_[std::string(name)] = "";
                 continue;
@@ -94,9 +94,9 @@ public:
     [[nodiscard]] const std::vector<std::string>& Positionals() const noexcept { return positionals_; }
 
 private:
-    [[nodiscard]] static const OptionSpec* Find(std::span<const OptionSpec> specs, std::string_view name) {
-        for (const OptionSpec& spec : specs) {
-            if (spec.Name == name) return &spec;
+    [[nodiscard]] static const OptionSpec* Find(std::span<const OptionSpec> knownOptions, std::string_view name) {
+        for (const OptionSpec& known : knownOptions) {
+            if (known.Name == name) return &known;
         }
         return nullptr;
     }

@@ -78,29 +78,29 @@ public:
     }
 
     std::unique_ptr<TABSSelectSpec> Select() {
-        auto spec = std::make_unique<TABSSelectSpec>();
-        spec->pos = PosOf(p_.Cur());
+        auto selectSpecNode = std::make_unique<TABSSelectSpec>();
+        selectSpecNode->pos = PosOf(p_.Cur());
         p_.ExpectKw(kwSELECT);
         if (p_.AcceptKw(kwDISTINCT)) {
-            spec->distinct = true;
+            selectSpecNode->distinct = true;
         } else {
             (void)p_.AcceptKw(kwALL);
         }
         if (p_.AcceptKw(kwTOP)) {
-            spec->top.given = true;
-            spec->top.count = sqlgrammar::ReadInteger(p_, sqlerr::kIntegerExpected, sqlerr::kIntegerExpectedMsg);
+            selectSpecNode->top.given = true;
+            selectSpecNode->top.count = sqlgrammar::ReadInteger(p_, sqlerr::kIntegerExpected, sqlerr::kIntegerExpectedMsg);
             if (p_.AcceptKind(TokenKind::Comma)) {
-                spec->top.first = sqlgrammar::ReadInteger(p_, sqlerr::kIntegerExpected, sqlerr::kIntegerExpectedMsg);
+                selectSpecNode->top.first = sqlgrammar::ReadInteger(p_, sqlerr::kIntegerExpected, sqlerr::kIntegerExpectedMsg);
             }
         }
-        SelectList(*spec);
-        if (p_.AcceptKw(kwINTO)) Into(spec->into);
+        SelectList(*selectSpecNode);
+        if (p_.AcceptKw(kwINTO)) Into(selectSpecNode->into);
         p_.ExpectKw(kwFROM);
         do {
             if (!p_.Cur()) p_.Fail(sqlerr::kTableNameExpected, sqlerr::kTableNameExpectedMsg);
-            spec->from.push_back(JoinedTable());
+            selectSpecNode->from.push_back(JoinedTable());
         } while (p_.AcceptKind(TokenKind::Comma));
-        if (p_.AcceptKw(kwWHERE)) spec->where = TABSExpression::ParseCondition(p_);
+        if (p_.AcceptKw(kwWHERE)) selectSpecNode->where = TABSExpression::ParseCondition(p_);
         if (p_.AcceptKw(kwGROUP)) {
             p_.ExpectKw(kwBY);
             do {
@@ -111,15 +111,15 @@ public:
                     item.qualifier = std::move(item.name);
                     item.name = p_.ExpectName(nfAnyName, sqlerr::kFieldNameExpected, sqlerr::kFieldNameExpectedMsg);
                 }
-                spec->groupBy.push_back(std::move(item));
+                selectSpecNode->groupBy.push_back(std::move(item));
             } while (p_.AcceptKind(TokenKind::Comma));
         }
-        if (p_.AcceptKw(kwHAVING)) spec->having = TABSExpression::ParseCondition(p_);
+        if (p_.AcceptKw(kwHAVING)) selectSpecNode->having = TABSExpression::ParseCondition(p_);
         if (p_.AcceptKw(kwORDER)) {
             p_.ExpectKw(kwBY);
-            spec->orderBy = SortList();
+            selectSpecNode->orderBy = SortList();
         }
-        return spec;
+        return selectSpecNode;
     }
 
 private:
@@ -165,14 +165,14 @@ private:
         return query;
     }
 
-    void SelectList(TABSSelectSpec& spec) {
+    void SelectList(TABSSelectSpec& selectSpecNode) {
         const TABSToken* t = p_.Cur();
         if (!t || t->IsKeyword(kwFROM) || t->IsKeyword(kwINTO)) {
             p_.Fail(sqlerr::kFieldListExpected, sqlerr::kFieldListExpectedMsg);
         }
         bool first = true;
         do {
-            spec.items.push_back(SelectItem(first));
+            selectSpecNode.items.push_back(SelectItem(first));
             first = false;
         } while (p_.AcceptKind(TokenKind::Comma));
     }
