@@ -4,6 +4,7 @@
 #include "engine/api/ABSComponent.h"
 #include "engine/core/ABSExcept.h"
 #include "engine/core/TextCodec.h"
+#include "engine/storage/ABSPseudoDatabases.h"
 
 #include <fcntl.h>
 #include <unistd.h>
@@ -49,8 +50,8 @@ void FlushFileToDisk(const std::string& fileName) {
 
 TABSLocalSession::TABSLocalSession(TABSDatabaseDataList& list, TABSConnectRequest request,
                                    std::shared_ptr<TABSDatabaseData> data, TABSDiskDatabaseData* disk,
-                                   TABSConnection connection)
-    : list_(list), request_(std::move(request)), data_(std::move(data)), disk_(disk),
+                                   std::shared_ptr<TABSDiskDatabaseTables> tables, TABSConnection connection)
+    : list_(list), request_(std::move(request)), data_(std::move(data)), disk_(disk), tables_(std::move(tables)),
       sessionId_(connection.SessionID), readOnly_(connection.ReadOnly || request_.ReadOnly) {}
 
 TABSLocalSession::~TABSLocalSession() { list_.Disconnect(*this); }
@@ -64,9 +65,10 @@ void TABSLocalSession::FlushBuffers() {
 // ---------------------------------------------------------------------------------------------
 // TABSDatabaseDataList
 
+// The pseudo databases live for the whole process; the list only points at them.
 TABSDatabaseDataList::TABSDatabaseDataList()
-    : memory_(std::make_shared<TABSDatabaseData>(std::string(kMemoryName))),
-      temp_(std::make_shared<TABSDatabaseData>(std::string(kTempName))) {}
+    : memory_(std::shared_ptr<TABSDatabaseData>(std::shared_ptr<TABSDatabaseData>(), &MemoryDatabase())),
+      temp_(std::shared_ptr<TABSDatabaseData>(std::shared_ptr<TABSDatabaseData>(), &TemporaryDatabase())) {}
 
 TABSDatabaseDataList& TABSDatabaseDataList::Instance() {
     // Never destroyed: connections of objects that outlive main (a static query, the default
@@ -114,7 +116,7 @@ std::unique_ptr<TABSLocalSession> TABSDatabaseDataList::Connect(const TABSConnec
         TABSConnection connection;
         connection.SessionID = 0;
         return std::unique_ptr<TABSLocalSession>(
-            new TABSLocalSession(*this, std::move(kept), PseudoDatabase(request.FileName), nullptr, connection));
+            new TABSLocalSession(*this, std::move(kept), PseudoDatabase(request.FileName), nullptr, nullptr, connection));
     }
 
     TABSConnectOptions options;
@@ -132,25 +134,53 @@ std::unique_ptr<TABSLocalSession> TABSDatabaseDataList::Connect(const TABSConnec
         const TABSConnection connection = entry->data->ConnectSession(options);
         ++entry->connections;
         return std::unique_ptr<TABSLocalSession>(
-            new TABSLocalSession(*this, std::move(kept), entry->data, entry->data.get(), connection));
+            new TABSLocalSession(*this, std::move(kept), entry->data, entry->data.get(), entry->tables, connection));
     }
 
     auto data = std::make_shared<TABSDiskDatabaseData>(normal);
     const TABSConnection connection = data->ConnectSession(options);  // opens the file
+    std::shared_ptr<TABSDiskDatabaseTables> tables;
+    try {
+        tables = std::make_shared<TABSDiskDatabaseTables>(*data);
+    } catch (...) {
+        try {
+            data->DisconnectSession(connection.SessionID);
+        } catch (const EABSError&) {
+            // closing anyway
+        }
+        throw;
+    }
     auto added = std::make_unique<Entry>();
     added->fileName = normal;
     added->sessionName = kept.SessionName;
     added->password = request.Password;
     added->data = data;
+    added->tables = tables;
     added->connections = 1;
     entries_.push_back(std::move(added));
     TABSDiskDatabaseData* disk = data.get();
-    return std::unique_ptr<TABSLocalSession>(new TABSLocalSession(*this, std::move(kept), std::move(data), disk, connection));
+    return std::unique_ptr<TABSLocalSession>(
+        new TABSLocalSession(*this, std::move(kept), std::move(data), disk, std::move(tables), connection));
 }
 
 void TABSDatabaseDataList::Disconnect(TABSLocalSession& session) noexcept {
     if (!session.disk_) return;
     std::lock_guard lock(mutex_);
+    Entry* entry = nullptr;
+    for (const auto& candidate : entries_) {
+        if (candidate->data.get() == session.disk_) entry = candidate.get();
+    }
+    try {
+        // A transaction the connection left open ends with it: nothing uncommitted survives.
+        if (session.tables_ && session.tables_->InTransaction(session.sessionId_)) {
+            session.tables_->Rollback(session.sessionId_);
+        }
+    } catch (const EABSError&) {
+        // the session's pages go with its disconnection below
+    }
+    session.tables_.reset();
+    // The open tables of the file are let go while the file is still open.
+    if (entry && entry->connections <= 1) entry->tables.reset();
     try {
         session.disk_->DisconnectSession(session.sessionId_);
     } catch (const EABSError&) {

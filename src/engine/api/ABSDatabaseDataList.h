@@ -15,6 +15,7 @@
 #pragma once
 
 #include "engine/storage/ABSDiskEngine.h"
+#include "engine/storage/ABSDiskTableData.h"
 
 #include <cstdint>
 #include <memory>
@@ -60,6 +61,9 @@ public:
     // The shared data of a database file; nullptr for the pseudo databases.
     [[nodiscard]] TABSDiskDatabaseData* DiskData() const noexcept { return disk_; }
     [[nodiscard]] bool IsPseudo() const noexcept { return disk_ == nullptr; }
+    // The tables of the file as this process uses them (shared by every connection to the
+    // file); nullptr for the pseudo databases.
+    [[nodiscard]] TABSDiskDatabaseTables* Tables() const noexcept { return tables_.get(); }
 
     // Commits what the connection has pending and makes the operating system write the file's
     // buffers to disk. Raises 30379 when the system cannot flush. Nothing to do for the pseudo
@@ -69,12 +73,14 @@ public:
 private:
     friend class TABSDatabaseDataList;
     TABSLocalSession(TABSDatabaseDataList& list, TABSConnectRequest request, std::shared_ptr<TABSDatabaseData> data,
-                     TABSDiskDatabaseData* disk, TABSConnection connection);
+                     TABSDiskDatabaseData* disk, std::shared_ptr<TABSDiskDatabaseTables> tables,
+                     TABSConnection connection);
 
     TABSDatabaseDataList& list_;
     TABSConnectRequest request_;
     std::shared_ptr<TABSDatabaseData> data_;
     TABSDiskDatabaseData* disk_;
+    std::shared_ptr<TABSDiskDatabaseTables> tables_;
     TABSSessionID sessionId_;
     bool readOnly_;
 };
@@ -120,6 +126,7 @@ private:
         std::string sessionName;  // multi-user mode only
         std::string password;     // the text the file was opened with (UTF-8)
         std::shared_ptr<TABSDiskDatabaseData> data;
+        std::shared_ptr<TABSDiskDatabaseTables> tables;  // goes before the file closes
         int connections = 0;
     };
 

@@ -224,6 +224,7 @@ TABSRunResult TABSQuery::Run(TABSDatabase& database) {
     const TABSLocalSession& connection = *database.Connection();
     TABSExecutionContext context;
     context.Data = &connection.Data();
+    context.Tables = connection.Tables();
     context.SessionID = connection.SessionID();
     context.SessionName = database.Session() ? database.Session()->SessionName() : std::string();
     context.DatabaseName = database.DatabaseName();

@@ -39,6 +39,7 @@
 namespace kova {
 
 class TABSDatabaseData;
+class TABSDiskDatabaseTables;
 
 // One column of a result as the dataset sees it.
 struct TABSCursorColumn {
@@ -128,6 +129,7 @@ struct TABSRunResult {
 // The connection a statement runs in.
 struct TABSExecutionContext {
     TABSDatabaseData* Data = nullptr;           // the shared data of the open file or pseudo database
+    TABSDiskDatabaseTables* Tables = nullptr;   // the file's tables; nullptr for MEMORY / TEMP
     TABSSessionID SessionID = kInvalidSessionID;  // the connection's session in that data
     std::string SessionName;                    // the engine session (component) name
     std::string DatabaseName;                   // alias the query named
