@@ -52,4 +52,8 @@ namespace kova {
 bool ImportTable(const TABSTableAccess& access, const TABSTableName& target, TABSLocalCursor& source,
                  const TABSIndexDefs* indexes, std::string& log);
 
+// The executor that carries every statement kind out in `context` (queries, modification,
+// definition); what MakeExecutor gives while no other factory is installed.
+[[nodiscard]] std::unique_ptr<TABSResultExecutor> MakeStatementExecutor(const TABSExecutionContext& context);
+
 } // namespace kova
