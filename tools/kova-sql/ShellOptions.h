@@ -1,6 +1,6 @@
 // Command-line parsing of the kova-sql shell: a table of known options, each a flag or an option
-// with a value ("--name VALUE" or "--name=VALUE"), and the positional arguments in order.
-// Header-only so that the shell stays one translation unit.
+// with a value ("--name VALUE" or "--name=VALUE"; an option may be given several times), and
+// the positional arguments in order.
 #pragma once
 
 #include <charconv>
@@ -54,13 +54,14 @@ public:
             if (known == nullptr) throw ArgumentError("unknown option " + std::string(name));
             if (!known->TakesValue) {
                 if (inlineValue) throw ArgumentError("option " + std::string(name) + " takes no value");
-                parsed.values_[std::string(name)] = "";
+                parsed.values_[std::string(name)].emplace_back();
                 continue;
             }
+            std::vector<std::string>& values = parsed.values_[std::string(name)];
             if (inlineValue) {
-                parsed.values_[std::string(name)] = std::string(*inlineValue);
+                values.emplace_back(*inlineValue);
             } else if (i + 1 < args.size()) {
-                parsed.values_[std::string(name)] = args[++i];
+                values.emplace_back(args[++i]);
             } else {
                 throw ArgumentError("option " + std::string(name) + " needs a value");
             }
@@ -70,9 +71,17 @@ public:
 
     [[nodiscard]] bool Has(std::string_view name) const { return values_.contains(std::string(name)); }
 
+    // The option's value; the last one when it was given several times.
     [[nodiscard]] std::optional<std::string> Value(std::string_view name) const {
         const auto found = values_.find(std::string(name));
         if (found == values_.end()) return std::nullopt;
+        return found->second.back();
+    }
+
+    // Every value of the option in the order given (none when absent).
+    [[nodiscard]] std::vector<std::string> Values(std::string_view name) const {
+        const auto found = values_.find(std::string(name));
+        if (found == values_.end()) return {};
         return found->second;
     }
 
@@ -101,7 +110,7 @@ private:
         return nullptr;
     }
 
-    std::map<std::string, std::string> values_;
+    std::map<std::string, std::vector<std::string>> values_;
     std::vector<std::string> positionals_;
 };
 

@@ -1,17 +1,29 @@
 // kova-sql: command-line shell over the engine.
 //
+//   kova-sql [--password TEXT] [--create] [--null TEXT] [--no-header] [--echo] [--keep-going]
+//            DBFILE [-c SQL]...                runs SQL statements, printing their rows
 //   kova-sql --create [--password TEXT] [--cipher N] [--page-size N] [--extent N]
-//            [--max-connections N] DBFILE      creates an empty database
+//            [--max-connections N] DBFILE      creates an empty database (replacing the file);
+//                                              with SQL to run, --create only makes a missing file
 //   kova-sql --info [--password TEXT] DBFILE    prints the file's settings, one "key: value" a line
 //
-// Arguments are UTF-8; the password is handed to the engine in Windows-1252. Any failure prints
-// "error: " and the exception's text on stderr and exits with 1.
+// The SQL comes from the -c arguments in order, else from standard input when that is not a
+// terminal. Rows print as a TAB-separated header and one TAB-separated line per row.
+// Arguments are UTF-8; the password is handed to the engine in Windows-1252. A failure prints
+// "error: " and the exception's text on stderr and exits with 1 (with --keep-going a failing
+// statement's error goes to stdout instead, the run goes on and the exit status is 1 at the end).
+#include <unistd.h>
+
 #include <charconv>
 #include <cstdio>
 #include <exception>
+#include <filesystem>
+#include <iostream>
+#include <iterator>
 #include <string>
 
 #include "ShellOptions.h"
+#include "SqlRunner.h"
 #include "engine/core/TextCodec.h"
 #include "engine/storage/ABSDiskEngine.h"
 #include "engine/storage/ABSDiskTableData.h"
@@ -25,7 +37,8 @@ using kova::shell::ShellArguments;
 constexpr OptionSpec kOptions[] = {
     {"--create", false},         {"--info", false},  {"--password", true},
     {"--cipher", true},          {"--page-size", true}, {"--extent", true},
-    {"--max-connections", true},
+    {"--max-connections", true}, {"--null", true},     {"--no-header", false},
+    {"--echo", false},           {"--keep-going", false}, {"-c", true},
 };
 
 // The only file argument of a command.
@@ -41,7 +54,8 @@ kova::TABSPassword Password(const ShellArguments& args, std::uint8_t cipher) {
     return password;
 }
 
-int CreateDatabase(const ShellArguments& args) {
+// The creation options, checked even when the file exists so that a mistake never goes unseen.
+kova::TABSCreateDatabaseOptions CreationOptions(const ShellArguments& args) {
     kova::TABSCreateDatabaseOptions options;
     options.Password = Password(args, static_cast<std::uint8_t>(args.Integer("--cipher", 0, 0, kova::kCipherIdCount - 1)));
     options.PageSize = static_cast<std::uint16_t>(args.Integer("--page-size", kova::FileHeader::kDefaultPageSize, 64, 65535));
@@ -49,9 +63,16 @@ int CreateDatabase(const ShellArguments& args) {
         static_cast<std::uint16_t>(args.Integer("--extent", kova::FileHeader::kDefaultPageCountInExtent, 1, 65535));
     options.MaxConnections =
         static_cast<std::int32_t>(args.Integer("--max-connections", kova::kDefaultMaxConnections, 1, 1000000));
-    kova::TABSDiskDatabaseData database(DatabaseFile(args));
+    return options;
+}
+
+// Creates the database file; an existing file is replaced only when `replace` is set.
+void CreateDatabase(const ShellArguments& args, bool replace) {
+    const kova::TABSCreateDatabaseOptions options = CreationOptions(args);
+    const std::string file = DatabaseFile(args);
+    if (!replace && std::filesystem::exists(file)) return;
+    kova::TABSDiskDatabaseData database(file);
     database.CreateDatabase(options);
-    return 0;
 }
 
 std::string FormatVersion(double version) {
@@ -91,11 +112,47 @@ int PrintInfo(const ShellArguments& args) {
     return 0;
 }
 
+// The SQL texts to run: each -c argument, else standard input. A terminal is not read: the
+// shell is no interactive prompt, and waiting on one would only hang.
+std::vector<std::string> SqlTexts(const ShellArguments& args) {
+    std::vector<std::string> texts = args.Values("-c");
+    if (!texts.empty() || ::isatty(STDIN_FILENO)) return texts;
+    std::string input{std::istreambuf_iterator<char>(std::cin), std::istreambuf_iterator<char>()};
+    if (input.find_first_not_of(" \t\r\n") != std::string::npos) texts.push_back(std::move(input));
+    return texts;
+}
+
+int RunSql(const ShellArguments& args) {
+    const std::string file = DatabaseFile(args);
+    kova::shell::RunOptions options;
+    options.Format.NullText = args.Value("--null").value_or("NULL");
+    options.Format.Header = !args.Has("--no-header");
+    options.Echo = args.Has("--echo");
+    options.KeepGoing = args.Has("--keep-going");
+    const bool create = args.Has("--create");
+    const std::vector<std::string> texts = SqlTexts(args);
+    if (texts.empty() && !create) throw ArgumentError("no mode given");
+    // --create alone makes a fresh file (replacing one that exists); with statements to run it
+    // creates the file only when it is missing, so that a script can be run again.
+    if (create) CreateDatabase(args, texts.empty());
+    if (texts.empty()) return 0;
+
+    kova::shell::SqlRunner runner(file, args.Value("--password").value_or(""), options, stdout, stderr);
+    for (const std::string& text : texts) {
+        if (!runner.RunText(text)) return 1;
+    }
+    return runner.Failed() ? 1 : 0;
+}
+
 int Run(const ShellArguments& args) {
     const bool create = args.Has("--create");
     const bool info = args.Has("--info");
-    if (create == info) throw ArgumentError(create ? "--create and --info exclude each other" : "no mode given");
-    return create ? CreateDatabase(args) : PrintInfo(args);
+    if (create && info) throw ArgumentError("--create and --info exclude each other");
+    if (info) {
+        if (args.Has("-c")) throw ArgumentError("--info runs no SQL");
+        return PrintInfo(args);
+    }
+    return RunSql(args);
 }
 
 } // namespace

@@ -56,6 +56,11 @@ inline constexpr std::string_view kNotAnInteger = "'%s' is not a valid integer v
 inline constexpr std::string_view kNotAFloat = "'%s' is not a valid floating point value";
 inline constexpr std::string_view kNotADateTime = "'%s' is not a valid date and time";
 inline constexpr std::string_view kFieldAccess = "Cannot access field '%s' as type %s";
+inline constexpr std::string_view kDataSetReadOnly = "Cannot modify a read-only dataset";
+inline constexpr std::string_view kDataSetEmpty = "Cannot perform this operation on an empty dataset";
+inline constexpr std::string_view kNotEditing = "Dataset not in edit or insert mode";
+inline constexpr std::string_view kDataSetOpen = "Cannot perform this operation on an open dataset";
+inline constexpr std::string_view kTableNameMissing = "Table name missing";
 
 // ---- Questions and messages of connecting ----
 inline constexpr std::string_view kRepairQuestion =

@@ -3,6 +3,10 @@
 #include "engine/api/ABSApiErrors.h"
 #include "engine/api/ABSDatabase.h"
 #include "engine/api/ABSSession.h"
+#include "engine/sql/ABSExpressions.h"
+#include "engine/sql/ABSTableCursor.h"
+
+#include <optional>
 
 namespace kova {
 
@@ -148,6 +152,7 @@ void TABSDataSet::Open() {
         for (std::size_t i = 0; i < cursor_->ColumnCount(); ++i) {
             fields_.push_back(std::make_unique<TABSField>(*this, i, cursor_->Column(i)));
         }
+        ApplyFilter();
         eof_ = !cursor_->First();
         bof_ = true;
     } catch (...) {
@@ -161,6 +166,8 @@ void TABSDataSet::Open() {
 
 void TABSDataSet::Close() {
     if (!active_) return;
+    // Closing drops a pending change rather than failing on it.
+    Cancel();
     Fire(events_.BeforeClose);
     cursor_.reset();
     CloseCursor();
@@ -182,6 +189,7 @@ bool TABSDataSet::IsEmpty() { return !active_ || cursor_->RecordCount() == 0; }
 
 void TABSDataSet::First() {
     RequireActive();
+    CheckBrowseMode();
     Fire(events_.BeforeScroll);
     eof_ = !cursor_->First();
     bof_ = true;
@@ -190,6 +198,7 @@ void TABSDataSet::First() {
 
 void TABSDataSet::Last() {
     RequireActive();
+    CheckBrowseMode();
     Fire(events_.BeforeScroll);
     bof_ = !cursor_->Last();
     eof_ = true;
@@ -198,6 +207,7 @@ void TABSDataSet::Last() {
 
 void TABSDataSet::Next() {
     RequireActive();
+    CheckBrowseMode();
     if (eof_) return;
     Fire(events_.BeforeScroll);
     if (cursor_->Next()) {
@@ -212,6 +222,7 @@ void TABSDataSet::Next() {
 
 void TABSDataSet::Prior() {
     RequireActive();
+    CheckBrowseMode();
     if (bof_) return;
     Fire(events_.BeforeScroll);
     if (cursor_->Prior()) {
@@ -244,7 +255,9 @@ TABSField& TABSDataSet::FieldByName(std::string_view name) const {
 }
 
 void TABSDataSet::ReadValue(std::size_t index, TABSVariant& value) const {
-    if (!cursor_ || cursor_->RecNo() == 0) {
+    // A row being inserted has values even where the cursor stands on no row.
+    const bool inserting = State() == TDataSetState::dsInsert;
+    if (!cursor_ || (!inserting && (cursor_->Bof() || cursor_->Eof()))) {
         value.SetType(fields_.at(index)->BaseType());
         return;
     }
@@ -267,6 +280,7 @@ bool TABSDataSet::Locate(std::string_view keyFields, std::span<const TDatasetVar
         columns.push_back(FieldByName(names[i]).FieldNo() - 1);
         values[i].SetFromDatasetVariant(keyValues[i]);
     }
+    CheckBrowseMode();
     Fire(events_.BeforeScroll);
     if (!cursor_->Locate(columns, values, options.CaseInsensitive, options.PartialKey)) return false;
     bof_ = eof_ = false;
@@ -276,6 +290,181 @@ bool TABSDataSet::Locate(std::string_view keyFields, std::span<const TDatasetVar
 
 bool TABSDataSet::Locate(std::string_view keyFields, const TDatasetVariant& keyValue, TLocateOptions options) {
     return Locate(keyFields, std::span<const TDatasetVariant>(&keyValue, 1), options);
+}
+
+// ---------------------------------------------------------------------------------------------
+// Filter
+
+void TABSDataSet::SetFilter(const std::string& filter) {
+    if (filter == filter_) return;
+    filter_ = filter;
+    if (active_ && filtered_) {
+        CheckBrowseMode();
+        ApplyFilter();
+        First();
+    }
+}
+
+void TABSDataSet::SetFiltered(bool filtered) {
+    if (filtered == filtered_) return;
+    filtered_ = filtered;
+    if (active_) {
+        CheckBrowseMode();
+        ApplyFilter();
+        First();
+    }
+}
+
+void TABSDataSet::SetFilterOptions(TFilterOptions options) {
+    filterOptions_ = options;
+    if (active_ && filtered_) {
+        CheckBrowseMode();
+        ApplyFilter();
+        First();
+    }
+}
+
+void TABSDataSet::ApplyFilter() {
+    auto* table = dynamic_cast<TABSTableCursor*>(cursor_.get());
+    const bool wanted = filtered_ && !TrimBlanks(filter_).empty();
+    if (table == nullptr) {
+        // Only rows of a stored table can be filtered; other results show every row.
+        return;
+    }
+    // The dataset's filter comes on top of whatever the result's own cursor filters for.
+    if (!wanted) {
+        if (table->HasViewFilter()) table->SetViewFilter(nullptr);
+        return;
+    }
+    TABSExprOptions options;
+    options.ignoreCase = filterOptions_.CaseInsensitive;
+    options.partialKey = !filterOptions_.NoPartialCompare;
+    table->SetViewFilter(TABSExpression::ParseFilter(filter_, {}, options));
+}
+
+// ---------------------------------------------------------------------------------------------
+// Editing
+
+TDataSetState TABSDataSet::State() const noexcept {
+    if (!active_) return TDataSetState::dsInactive;
+    if (auto* table = dynamic_cast<TABSTableCursor*>(cursor_.get())) {
+        switch (table->State()) {
+            case TABSTableCursorState::Edit: return TDataSetState::dsEdit;
+            case TABSTableCursorState::Insert: return TDataSetState::dsInsert;
+            case TABSTableCursorState::Browse: break;
+        }
+    }
+    return TDataSetState::dsBrowse;
+}
+
+TABSTableCursor& TABSDataSet::EditableCursor() {
+    RequireActive();
+    auto* table = dynamic_cast<TABSTableCursor*>(cursor_.get());
+    if (table == nullptr || ReadOnly() || !table->IsLive()) ComponentError(apierr::kDataSetReadOnly);
+    return *table;
+}
+
+void TABSDataSet::SyncFlags() {
+    const bool onRow = !cursor_->Bof() && !cursor_->Eof();
+    if (onRow) {
+        bof_ = eof_ = false;
+        return;
+    }
+    // Stand on a row whenever there is one, as after Open.
+    eof_ = !cursor_->First();
+    bof_ = true;
+}
+
+void TABSDataSet::CheckBrowseMode() {
+    if (State() == TDataSetState::dsEdit || State() == TDataSetState::dsInsert) Post();
+}
+
+void TABSDataSet::Append() {
+    TABSTableCursor& table = EditableCursor();
+    CheckBrowseMode();
+    Fire(events_.BeforeInsert);
+    table.Append();
+    Fire(events_.OnNewRecord);
+    Fire(events_.AfterInsert);
+}
+
+bool TABSDataSet::WithErrorAction(const TABSDataSetErrorEvent& handler, const std::function<void()>& operation) {
+    for (;;) {
+        try {
+            operation();
+            return true;
+        } catch (const EABSError& error) {
+            if (!handler) throw;
+            TDataAction action = TDataAction::daFail;
+            handler(*this, error, action);
+            if (action == TDataAction::daFail) throw;
+            if (action == TDataAction::daAbort) return false;
+        }
+    }
+}
+
+void TABSDataSet::Edit() {
+    TABSTableCursor& table = EditableCursor();
+    if (State() == TDataSetState::dsEdit || State() == TDataSetState::dsInsert) return;
+    if (table.Bof() || table.Eof()) ComponentError(apierr::kDataSetEmpty);
+    Fire(events_.BeforeEdit);
+    if (!WithErrorAction(events_.OnEditError, [&] { table.Edit(); })) return;
+    Fire(events_.AfterEdit);
+}
+
+void TABSDataSet::Post() {
+    RequireActive();
+    if (State() != TDataSetState::dsEdit && State() != TDataSetState::dsInsert) ComponentError(apierr::kNotEditing);
+    auto& table = static_cast<TABSTableCursor&>(*cursor_);
+    Fire(events_.BeforePost);
+    if (!WithErrorAction(events_.OnPostError, [&] { table.Post(); })) return;
+    SyncFlags();
+    Fire(events_.AfterPost);
+}
+
+void TABSDataSet::Refresh() {
+    RequireActive();
+    CheckBrowseMode();
+    Fire(events_.BeforeRefresh);
+    auto* table = dynamic_cast<TABSTableCursor*>(cursor_.get());
+    const std::optional<TABSRecordID> current = table ? table->CurrentRecordID() : std::nullopt;
+    if (!current || !table->GotoRecord(*current)) {
+        eof_ = !cursor_->First();
+        bof_ = true;
+    } else {
+        bof_ = eof_ = false;
+    }
+    Fire(events_.AfterRefresh);
+    Fire(events_.AfterScroll);
+}
+
+void TABSDataSet::Cancel() {
+    if (State() != TDataSetState::dsEdit && State() != TDataSetState::dsInsert) return;
+    Fire(events_.BeforeCancel);
+    static_cast<TABSTableCursor&>(*cursor_).Cancel();
+    SyncFlags();
+    Fire(events_.AfterCancel);
+}
+
+void TABSDataSet::Delete() {
+    TABSTableCursor& table = EditableCursor();
+    if (State() == TDataSetState::dsInsert) {
+        Cancel();
+        return;
+    }
+    if (State() == TDataSetState::dsEdit) table.Cancel();
+    if (table.Bof() || table.Eof()) ComponentError(apierr::kDataSetEmpty);
+    Fire(events_.BeforeDelete);
+    if (!WithErrorAction(events_.OnDeleteError, [&] { table.Delete(); })) return;
+    SyncFlags();
+    Fire(events_.AfterDelete);
+    Fire(events_.AfterScroll);
+}
+
+void TABSDataSet::WriteValue(std::size_t index, const TABSVariant& value) {
+    RequireActive();
+    if (State() != TDataSetState::dsEdit && State() != TDataSetState::dsInsert) ComponentError(apierr::kNotEditing);
+    static_cast<TABSTableCursor&>(*cursor_).SetValue(index, value);
 }
 
 } // namespace kova

@@ -10,10 +10,16 @@
 //
 // Moving: Next on the last row and Prior on the first row do not leave the row; they set Eof /
 // Bof. An empty result is Eof and Bof at once, and its fields read null.
+//
+// Editing works on results that are live views of a stored table (a table dataset, a query with
+// RequestLive whose result allows it): Append / Insert start a new row, Edit the current one,
+// the fields' setters change it, Post stores it and Cancel drops it. A move or another Append
+// posts a pending change first; Close drops it. Filter / Filtered hide rows of such results too.
 #pragma once
 
 #include "engine/api/ABSComponent.h"
 #include "engine/api/ABSField.h"
+#include "engine/core/ABSExcept.h"
 #include "engine/sql/ABSCursor.h"
 
 #include <cstdint>
@@ -26,9 +32,15 @@
 namespace kova {
 
 class TABSDatabase;
+class TABSTableCursor;
 
 class TABSDataSet;
 using TABSDataSetNotifyEvent = std::function<void(TABSDataSet&)>;
+
+// What a failed Post / Edit / Delete does after its error handler ran: raise the error (the
+// default), end the operation quietly, or try again (after the handler fixed the cause).
+enum class TDataAction : std::uint8_t { daFail, daAbort, daRetry };
+using TABSDataSetErrorEvent = std::function<void(TABSDataSet&, const EABSError& error, TDataAction& action)>;
 
 struct TABSDataSetEvents {
     TABSDataSetNotifyEvent BeforeOpen;
@@ -38,6 +50,30 @@ struct TABSDataSetEvents {
     TABSDataSetNotifyEvent BeforeScroll;
     // After every move of the current row: Open, First, Last, Next, Prior, a successful Locate.
     TABSDataSetNotifyEvent AfterScroll;
+    TABSDataSetNotifyEvent BeforeInsert;
+    TABSDataSetNotifyEvent AfterInsert;
+    TABSDataSetNotifyEvent BeforeEdit;
+    TABSDataSetNotifyEvent AfterEdit;
+    TABSDataSetNotifyEvent BeforePost;
+    TABSDataSetNotifyEvent AfterPost;
+    TABSDataSetNotifyEvent BeforeCancel;
+    TABSDataSetNotifyEvent AfterCancel;
+    TABSDataSetNotifyEvent BeforeDelete;
+    TABSDataSetNotifyEvent AfterDelete;
+    // A new row was started; handlers may give fields their initial values.
+    TABSDataSetNotifyEvent OnNewRecord;
+    TABSDataSetNotifyEvent BeforeRefresh;
+    TABSDataSetNotifyEvent AfterRefresh;
+    TABSDataSetErrorEvent OnPostError;
+    TABSDataSetErrorEvent OnEditError;
+    TABSDataSetErrorEvent OnDeleteError;
+};
+
+enum class TDataSetState : std::uint8_t { dsInactive, dsBrowse, dsEdit, dsInsert };
+
+struct TFilterOptions {
+    bool CaseInsensitive = false;    // texts compare ignoring case
+    bool NoPartialCompare = false;   // off: a text constant ending in "*" matches as a prefix
 };
 
 struct TLocateOptions {
@@ -64,10 +100,21 @@ public:
     // Asked for, or because the open result cannot be edited.
     [[nodiscard]] bool ReadOnly() const noexcept { return readOnly_ || (active_ && resultReadOnly_); }
     void SetReadOnly(bool readOnly) noexcept { readOnly_ = readOnly; }
+    // Kept for hosts that set it; results have no calculated fields.
+    [[nodiscard]] bool AutoCalcFields() const noexcept { return autoCalcFields_; }
+    void SetAutoCalcFields(bool autoCalc) noexcept { autoCalcFields_ = autoCalc; }
     [[nodiscard]] bool Active() const noexcept { return active_; }
     void SetActive(bool active);
     [[nodiscard]] std::string_view CurrentVersion() const noexcept { return kCurrentVersion; }
     [[nodiscard]] TABSDataSetEvents& Events() noexcept { return events_; }
+
+    // ---- Filter (applied when the dataset opens, and at once while it is open) ----
+    [[nodiscard]] const std::string& Filter() const noexcept { return filter_; }
+    void SetFilter(const std::string& filter);
+    [[nodiscard]] bool Filtered() const noexcept { return filtered_; }
+    void SetFiltered(bool filtered);
+    [[nodiscard]] const TFilterOptions& FilterOptions() const noexcept { return filterOptions_; }
+    void SetFilterOptions(TFilterOptions options);
 
     // ---- Opening ----
     void Open();
@@ -88,6 +135,27 @@ public:
     [[nodiscard]] std::int64_t RecordCount();
     // 1-based number of the current row; 0 when closed or empty.
     [[nodiscard]] std::int64_t RecNo() const;
+
+    // ---- Editing ----
+    [[nodiscard]] TDataSetState State() const noexcept;
+    // Fail with "Cannot modify a read-only dataset" unless the result can be edited.
+    void Append();
+    void Insert() { Append(); }
+    // Fails on an empty result with "Cannot perform this operation on an empty dataset".
+    void Edit();
+    // Fails with "Dataset not in edit or insert mode" in browse state; engine errors of storing
+    // the row (constraints, conversions) pass and leave the dataset in its edit state.
+    void Post();
+    void Cancel();
+    // Deletes the current row; the following row (or, after the last, the one before) becomes
+    // current.
+    void Delete();
+    // Reads the rows again (changes made elsewhere become visible), staying on the current row
+    // while it still exists, else going to the first.
+    void Refresh();
+
+    // The cursor of the open result (nullptr when closed), for table copies and tools.
+    [[nodiscard]] TABSLocalCursor* Cursor() const noexcept { return cursor_.get(); }
 
     // ---- Fields ----
     [[nodiscard]] std::size_t FieldCount() const noexcept { return fields_.size(); }
@@ -135,11 +203,27 @@ private:
     void Fire(const TABSDataSetNotifyEvent& event);
     // Reads column `index` of the current row (null when there is none).
     void ReadValue(std::size_t index, TABSVariant& value) const;
+    // Writes column `index` of the row being edited.
+    void WriteValue(std::size_t index, const TABSVariant& value);
+    // The editable cursor of the result, or the read-only error.
+    [[nodiscard]] TABSTableCursor& EditableCursor();
+    // Posts a pending change (before a move or Close).
+    void CheckBrowseMode();
+    // Bof / Eof after the cursor moved by itself (post, delete, a new filter).
+    void SyncFlags();
+    void ApplyFilter();
+    // Runs `operation`; an engine error goes to `handler`, whose action decides: raise, end
+    // quietly (false), or run again.
+    bool WithErrorAction(const TABSDataSetErrorEvent& handler, const std::function<void()>& operation);
 
     std::string databaseName_;
     std::string sessionName_;
     bool readOnly_ = false;
+    bool autoCalcFields_ = true;
     TABSDataSetEvents events_;
+    std::string filter_;
+    bool filtered_ = false;
+    TFilterOptions filterOptions_;
 
     bool active_ = false;
     bool resultReadOnly_ = false;

@@ -138,4 +138,32 @@ double TABSField::AsDateTime() const {
     AccessError("DateTime");
 }
 
+void TABSField::SetValue(const TABSVariant& value) { dataSet_.WriteValue(index_, value); }
+
+void TABSField::SetAsString(std::string_view text) {
+    TABSVariant value;
+    value.SetAsString(text);
+    SetValue(value);
+}
+
+void TABSField::SetAsInteger(std::int32_t number) {
+    TABSVariant value;
+    value.SetAsInteger(number);
+    SetValue(value);
+}
+
+void TABSField::SetAsFloat(double number) {
+    TABSVariant value;
+    value.SetAsDouble(number);
+    SetValue(value);
+}
+
+void TABSField::SetAsDateTime(double dayFraction) {
+    TABSVariant value;
+    value.SetFromDatasetVariant(TDatasetDateTime{dayFraction});
+    SetValue(value);
+}
+
+void TABSField::Clear() { SetValue(TABSVariant()); }
+
 } // namespace kova

@@ -51,6 +51,16 @@ public:
     [[nodiscard]] double AsFloat() const;
     [[nodiscard]] double AsDateTime() const;
 
+    // Setters for the row being edited (the dataset in edit or insert state, else "Dataset not
+    // in edit or insert mode"); the value is converted to the column's type by the engine's
+    // conversions. A date-time is a day fraction as above.
+    void SetValue(const TABSVariant& value);
+    void SetAsString(std::string_view text);
+    void SetAsInteger(std::int32_t value);
+    void SetAsFloat(double value);
+    void SetAsDateTime(double dayFraction);
+    void Clear();
+
 private:
     [[noreturn]] void AccessError(const char* typeName) const;
 

@@ -1,4 +1,4 @@
-// The engine's dataset API in one include: sessions, databases, queries, fields, the host hooks
+// The engine's dataset API in one include: sessions, databases, queries, tables, fields, the host hooks
 // and the error types. Host programs (the application, kova-sql) include only this.
 #pragma once
 
@@ -10,4 +10,5 @@
 #include "engine/api/ABSHostHooks.h"
 #include "engine/api/ABSQuery.h"
 #include "engine/api/ABSSession.h"
+#include "engine/api/ABSTable.h"
 #include "engine/core/ABSExcept.h"

@@ -3,6 +3,7 @@
 
 #include "engine/sql/ABSExprNode.h"
 #include "engine/sql/ABSExpressions.h"
+#include "engine/sql/ABSStatementExecution.h"
 
 #include <mutex>
 
@@ -61,7 +62,7 @@ TABSExecutorFactory& InstalledFactory() {
     return factory;
 }
 
-// The executor used while no execution is installed: every statement fails naming its kind.
+// An executor for where execution must not happen: every statement fails naming its kind.
 class UnavailableResultExecutor final : public TABSResultExecutor {
 protected:
     TABSStatementResult ExecuteStatement(TABSSQLStatement& statement) override {
@@ -127,6 +128,10 @@ std::unique_ptr<TABSResultExecutor> MakeExecutor(const TABSExecutionContext& con
     if (factory) {
         if (std::unique_ptr<TABSResultExecutor> executor = factory(context)) return executor;
     }
+    return MakeStatementExecutor(context);
+}
+
+std::unique_ptr<TABSResultExecutor> MakeUnavailableExecutor() {
     return std::make_unique<UnavailableResultExecutor>();
 }
 

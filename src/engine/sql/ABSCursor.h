@@ -142,11 +142,13 @@ struct TABSExecutionContext {
 // Makes the executor for one run of a query's text.
 using TABSExecutorFactory = std::function<std::unique_ptr<TABSResultExecutor>(const TABSExecutionContext&)>;
 
-// Installs the process-wide factory (an empty function restores the default, whose executor
-// fails every statement with 30093 "Execution of '%s' statements is not available"). Returns
-// the factory that was installed before.
+// Installs the process-wide factory (an empty function restores the default: the engine's own
+// statement executor). Returns the factory that was installed before.
 TABSExecutorFactory SetExecutorFactory(TABSExecutorFactory factory);
 // An executor from the installed factory.
 [[nodiscard]] std::unique_ptr<TABSResultExecutor> MakeExecutor(const TABSExecutionContext& context);
+// An executor that fails every statement with 30093 "Execution of '%s' statements is not
+// available" (for installing as the factory where execution must not happen).
+[[nodiscard]] std::unique_ptr<TABSResultExecutor> MakeUnavailableExecutor();
 
 } // namespace kova

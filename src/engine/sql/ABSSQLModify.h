@@ -32,6 +32,8 @@ public:
     }
     // The query of INSERT ... SELECT; nullptr for VALUES.
     [[nodiscard]] const TABSQueryExpr* Query() const noexcept { return query_.get(); }
+    // Execution binds and runs the query it holds.
+    [[nodiscard]] TABSQueryExpr* Query() noexcept { return query_.get(); }
 
 private:
     TABSTableName table_;
@@ -65,8 +67,10 @@ public:
     // The (columns) = (query) form.
     [[nodiscard]] const std::vector<std::string>& QueryColumns() const noexcept { return queryColumns_; }
     [[nodiscard]] const TABSQueryExpr* ValuesQuery() const noexcept { return valuesQuery_.get(); }
-    // The statement's WHERE condition (nullptr without WHERE).
+    [[nodiscard]] TABSQueryExpr* ValuesQuery() noexcept { return valuesQuery_.get(); }
+    // The statement's WHERE condition (nullptr without WHERE); execution binds it to the rows.
     [[nodiscard]] const TABSExpression* Where() const noexcept { return where_.get(); }
+    [[nodiscard]] TABSExpression* Where() noexcept { return where_.get(); }
     // The query that selects the rows to change.
     [[nodiscard]] const TABSQueryExpr& RowQuery() const noexcept { return *rowQuery_; }
     // Its tokens, as built from the statement (for diagnostics and tests).
@@ -92,6 +96,7 @@ public:
 
     // The query "SELECT * FROM ..." that selects the rows to delete.
     [[nodiscard]] const TABSQueryExpr& RowQuery() const noexcept { return *rowQuery_; }
+    [[nodiscard]] TABSQueryExpr& RowQuery() noexcept { return *rowQuery_; }
     // The table rows are deleted from: the first table of the query's FROM.
     [[nodiscard]] const TABSTableRef& Target() const;
 

@@ -132,8 +132,9 @@ TABSPageNo TABSBTree::CreateRoot(TABSSessionID session) {
     return root_;
 }
 
-void TABSBTree::FreeSubtree(TABSSessionID session, TABSPageNo pageNo, bool keepThisPage) {
+std::vector<TABSPageNo> TABSBTree::SubtreePages(TABSSessionID session, TABSPageNo pageNo) const {
     // Breadth-first by levels so that a damaged tree cannot recurse without end.
+    std::vector<TABSPageNo> pages;
     std::vector<TABSPageNo> level{pageNo};
     std::unordered_set<TABSPageNo> seen{pageNo};
     for (std::size_t depth = 0; !level.empty(); ++depth) {
@@ -141,21 +142,31 @@ void TABSBTree::FreeSubtree(TABSSessionID session, TABSPageNo pageNo, bool keepT
             RaiseCircular(pageNo, 0);
         std::vector<TABSPageNo> next;
         for (TABSPageNo current : level) {
-            {
-                TABSBTreePage page = OpenPage(session, current);
-                if (!page.IsLeaf()) {
-                    for (std::size_t i = 0; i < page.Count(); ++i) {
-                        TABSPageNo child = page.ChildPageNo(i);
-                        if (!seen.insert(child).second)
-                            RaiseCircular(current, static_cast<std::int64_t>(i));
-                        next.push_back(child);
-                    }
+            TABSBTreePage page = OpenPage(session, current);
+            if (!page.IsLeaf()) {
+                for (std::size_t i = 0; i < page.Count(); ++i) {
+                    TABSPageNo child = page.ChildPageNo(i);
+                    if (!seen.insert(child).second)
+                        RaiseCircular(current, static_cast<std::int64_t>(i));
+                    next.push_back(child);
                 }
             }
-            if (!(keepThisPage && current == pageNo))
-                pages_->RemovePage(session, current);
+            pages.push_back(current);
         }
         level = std::move(next);
+    }
+    return pages;
+}
+
+std::vector<TABSPageNo> TABSBTree::PageNumbers(TABSSessionID session) const {
+    RequireRoot();
+    return SubtreePages(session, root_);
+}
+
+void TABSBTree::FreeSubtree(TABSSessionID session, TABSPageNo pageNo, bool keepThisPage) {
+    for (TABSPageNo current : SubtreePages(session, pageNo)) {
+        if (!(keepThisPage && current == pageNo))
+            pages_->RemovePage(session, current);
     }
 }
 

@@ -104,6 +104,9 @@ public:
     void Drop(TABSSessionID session);
     // Gives every page but the root back and makes the root an empty leaf again (same number).
     void Clear(TABSSessionID session);
+    // Every page of the tree, level by level from the root (repair). Raises like the walks of
+    // Drop for looping links, 20100 without a root.
+    [[nodiscard]] std::vector<TABSPageNo> PageNumbers(TABSSessionID session) const;
 
     // Inserts an entry; `position` orders it among the others (for record keys the full key with
     // the record identifier as value). Raises 20100 without a root and 20099 "Index error: invalid
@@ -178,6 +181,7 @@ private:
     void RefreshSeparators(TABSSessionID session, const TABSKeyPath& path, std::size_t level,
                            std::span<const std::uint8_t> firstKey);
     void CollapseRoot(TABSSessionID session);
+    [[nodiscard]] std::vector<TABSPageNo> SubtreePages(TABSSessionID session, TABSPageNo pageNo) const;
     void FreeSubtree(TABSSessionID session, TABSPageNo pageNo, bool keepThisPage);
     struct IntegrityState;
     void CheckSubtree(TABSSessionID session, TABSPageNo pageNo, TABSPageNo parentNo, std::size_t parentEntry,

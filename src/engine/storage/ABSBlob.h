@@ -50,6 +50,7 @@ inline constexpr int kBlobInvalidSizeError = 20248;        // "Invalid blob fiel
 inline constexpr int kBlobCannotAddError = 20290;          // "Cannot add blob. Page is full: …"
 inline constexpr int kBlobNotABlobFieldError = 20292;      // "Field %d is not a BLOB field"
 inline constexpr int kBlobDamagedError = 20293;            // "BLOB value is damaged. PageNo=%d"
+inline constexpr int kBlobPageIndexMismatchError = 20296;  // "BLOB page index disagrees with page %d: …"
 
 inline constexpr std::size_t kBlobDiskFieldSize = 6;
 inline constexpr std::size_t kBlobMemoryFieldSize = 10;

@@ -45,6 +45,11 @@ public:
     void SetIndexRoot(TABSPageNo root) noexcept { index_.SetRootPageNo(root); }
     TABSPageNo CreateIndexRoot(TABSSessionID session) { return index_.CreateRoot(session); }
     [[nodiscard]] TABSBTreeBlobPageIndex& PageIndex() noexcept { return index_; }
+    // Walks the BLOB page index: its tree, and every page it lists, which must be a shared page
+    // whose entries use exactly the listed bytes. Raises 20028 for a damaged tree, 20153 / 20293
+    // for a listed page that is no shared page, and 20296 "BLOB page index disagrees with page
+    // %d: %d bytes listed, %d bytes used". Nothing to check without a root.
+    void CheckPageIndex(TABSSessionID session);
 
     [[nodiscard]] std::size_t PageDataSize() const noexcept { return dataSize_; }
     [[nodiscard]] std::size_t CacheEntryCount() const noexcept { return cache_.size(); }

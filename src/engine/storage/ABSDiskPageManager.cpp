@@ -676,6 +676,19 @@ void TABSDiskPageManager::GiveBackFreeTail() {
     }
 }
 
+bool TABSDiskPageManager::IsPageInUse(TABSPageNo pageNo) {
+    std::lock_guard lock(Mutex());
+    RequireOpen(10459);
+    DatabaseLockGuard guard(*this, 20231);
+    try {
+        LoadFreeSpace();
+        return pageNo >= 0 && pageNo < freeSpace_->TotalPageCount() && freeSpace_->IsPageUsed(pageNo);
+    } catch (...) {
+        freeSpace_->DropCachedMaps();
+        throw;
+    }
+}
+
 void TABSDiskPageManager::FlushFileBuffers() {
     std::lock_guard lock(Mutex());
     RequireOpen(10459);

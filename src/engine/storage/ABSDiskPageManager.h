@@ -223,6 +223,10 @@ public:
     [[nodiscard]] std::int32_t LastUsedPageNo() const noexcept { return header_.LastUsedPageNo; }
     // Whether `pageNo` is a PFS or EAM page of this file's geometry.
     [[nodiscard]] bool IsMapPage(TABSPageNo pageNo) const;
+    // Whether the free-space map marks `pageNo` as used, read under the database lock. Repair asks
+    // this: after a commit that reached the file in part, stale pages may still name a page that
+    // the commit gave back. Pages outside the file count as not used.
+    [[nodiscard]] bool IsPageInUse(TABSPageNo pageNo);
 
 protected:
     [[nodiscard]] TABSPageNo AllocatePageNo() override;

@@ -404,6 +404,7 @@ void TABSDiskTableData::CheckIntegrity(TABSSessionID session) {
     Access access(*this, session, false);
     pageIndex_.CheckIntegrity(session);
     indexManager_->CheckIntegrity(session);
+    if (blobs_) blobs_->CheckPageIndex(session);
 }
 
 // ---------------------------------------------------------------------------------------------

@@ -88,6 +88,7 @@ struct TABSTableRepairReport {
     std::uint64_t RecordsDropped = 0;     // unreadable records (and duplicates of unique keys)
     std::uint64_t PagesDropped = 0;       // pages listed for the table that could not be read
     std::uint64_t BlobValuesDropped = 0;  // unreadable BLOB values (the fields became null)
+    std::uint64_t BlobPagesFound = 0;     // shared BLOB pages the remaining records name
     std::vector<std::string> Messages;    // one line per problem, in the order found
 
     [[nodiscard]] bool Clean() const noexcept { return Messages.empty(); }
@@ -134,7 +135,8 @@ public:
     // The table's state as `session` sees it (reads the state file when the cache is stale).
     [[nodiscard]] TABSTableState State(TABSSessionID session);
 
-    // Walks every index tree and the record page index and raises on the first fault.
+    // Walks every index tree, the record page index and the BLOB page index (with the bytes its
+    // pages use) and raises on the first fault.
     void CheckIntegrity(TABSSessionID session);
 
     // Checks and mends the table (see TABSDiskDatabaseTables::RepairTable). Changes go into
@@ -206,11 +208,12 @@ public:
     // this process, 20208 / 20209 when another process holds it.
     [[nodiscard]] TABSTableHandle OpenTable(TABSSessionID session, const std::string& name, bool exclusive = false);
 
-    // Opens the table once in repair mode and closes it again: keeps every readable record,
-    // rebuilds the record page index (from the record pages found by scanning the whole file for
-    // pages of type 10 carrying the table's id), the record count, the auto-increment counters and
-    // every index, and reports what it dropped. The table must not be open. Commits the system
-    // session.
+    // Opens the table once in repair mode and closes it again: keeps every readable record and
+    // BLOB value, rebuilds the record page index (from the record pages found by scanning the
+    // whole file for pages of type 10 carrying the table's id and marked used), the record count,
+    // the auto-increment counters, the BLOB page index (from the shared BLOB pages the records
+    // name) and every index, and reports what it dropped. The table must not be open. Commits the
+    // system session.
     [[nodiscard]] TABSTableRepairReport RepairTable(TABSSessionID session, const std::string& name);
 
     // Raise 20017 / 20018 when a cursor has the table open.

@@ -2,21 +2,30 @@
 //
 // The record page index may be the damaged part, so the record pages are found by scanning every
 // page of the file for type 10 with the table's id at header offset 22 (a page given back carries
-// the counter 0x7FFFFFFF and is skipped). Records whose bytes cannot be values of the table's
+// the counter 0x7FFFFFFF or is free in the free-space map, and is skipped). Records whose bytes cannot be values of the table's
 // fields are dropped, and so are BLOB values that cannot be read (the field becomes null). Then the
-// record page index, the record count, the auto-increment counters and every index are rebuilt
-// from the records that remain; a record whose key repeats in a unique index is dropped. Every
-// problem found adds one line to the report.
+// record page index, the record count, the auto-increment counters, the BLOB page index and every
+// index are rebuilt from the records that remain; a record whose key repeats in a unique index is
+// dropped. Every problem found adds one line to the report.
+//
+// Shared BLOB pages carry no table id, so they cannot be found by scanning the file; the BLOB page
+// index is rebuilt from the shared pages that the remaining records name instead. Entries on those
+// pages that no record names (left by a commit that reached the file in part) are removed, and two
+// records naming one value get a copy each, so that deleting one cannot take the other's value.
 #include "engine/storage/ABSDiskTableData.h"
 
 #include "engine/core/ABSDateTime.h"
 #include "engine/core/ABSExcept.h"
 #include "engine/core/ByteOrder.h"
+#include "engine/storage/ABSBlobPages.h"
 #include "engine/storage/ABSDiskBlobManager.h"
 #include "engine/storage/ABSDiskEngine.h"
 
 #include <algorithm>
 #include <cstring>
+#include <functional>
+#include <map>
+#include <optional>
 #include <set>
 
 namespace kova {
@@ -67,6 +76,137 @@ bool IsReadableRecord(const TABSFieldDefs& fields, std::span<const std::uint8_t>
 
 std::string Describe(const EABSError& e) { return e.what(); }
 
+// Whether every page of a sound tree is still marked used. A commit that reached the file in part
+// may have given pages back while the pages naming them kept their old bytes; giving such a tree's
+// pages back again would free them twice.
+bool AllPagesInUse(TABSBTree& tree, TABSDiskPageManager& pages, TABSSessionID session) {
+    for (const TABSPageNo p : tree.PageNumbers(session)) {
+        if (!pages.IsPageInUse(p)) return false;
+    }
+    return true;
+}
+
+// References written with a one-byte id keep 255 where a large value's -1 was meant.
+constexpr std::int16_t kAmbiguousBlobID = 255;
+
+// Rebuilds the BLOB page index of one table from the shared pages its records name.
+class TBlobPageIndexRebuild {
+public:
+    using Note = std::function<void(std::string)>;
+
+    TBlobPageIndexRebuild(TABSDiskBlobManager& blobs, TABSDiskPageManager& pages, TABSSessionID session,
+                          const std::string& table, Note note)
+        : blobs_(blobs), pages_(pages), session_(session), table_(table), note_(std::move(note)) {}
+
+    // Reads what the stored index lists, when its tree is sound. Call before anything changes.
+    void ReadStoredIndex() {
+        if (blobs_.IndexRoot() == kNoPage) {
+            note_(FormatMessage("Table '%s': BLOB page index has no root; it is rebuilt", {table_}));
+            return;
+        }
+        try {
+            blobs_.PageIndex().CheckIntegrity(session_);
+            for (const auto& entry : blobs_.PageIndex().Entries(session_)) listed_[entry.PageNo] = entry.Count;
+            intact_ = AllPagesInUse(blobs_.PageIndex().Tree(), pages_, session_);
+            if (!intact_) {
+                note_(FormatMessage("Table '%s': BLOB page index names pages that were given back; it is rebuilt",
+                                    {table_}));
+            }
+        } catch (const EABSError& e) {
+            note_(FormatMessage("Table '%s': BLOB page index is damaged (%s); it is rebuilt", {table_, Describe(e)}));
+        }
+    }
+
+    enum class Use { Own, NamedBefore, GivenBack };
+
+    // Records a readable value of a remaining record. NamedBefore: another record names the same
+    // value already, and this one must get a copy of its own. GivenBack: the value's pages are
+    // free in the file (a commit that reached the file in part deleted it), so it is lost.
+    [[nodiscard]] Use Add(const TABSBlobReference& reference) {
+        const bool shared = IsShared(reference);
+        std::vector<TABSPageNo> used{reference.PageNo};
+        if (!shared) {
+            const TABSLargeBlob::Layout layout = TABSLargeBlob::ReadLayout(pages_, session_, reference.PageNo);
+            used = layout.DataPages;
+            used.insert(used.end(), layout.ListPages.begin(), layout.ListPages.end());
+        }
+        for (const TABSPageNo p : used) {
+            if (!pages_.IsPageInUse(p)) return Use::GivenBack;
+        }
+        if (!named_.insert({reference.PageNo, reference.BlobID}).second) return Use::NamedBefore;
+        if (shared) shared_[reference.PageNo].insert(reference.BlobID);
+        return Use::Own;
+    }
+
+    // Replaces the index by one listing every named shared page with the bytes its entries use,
+    // after removing the entries that no record names.
+    void Rebuild() {
+        TABSBTreeBlobPageIndex& index = blobs_.PageIndex();
+        // A damaged tree is not walked again: its links may name pages of others.
+        if (intact_) {
+            index.Clear(session_);
+        } else {
+            (void)blobs_.CreateIndexRoot(session_);
+        }
+        for (const auto& [pageNo, ids] : shared_) {
+            TABSSmallBlobPage page = TABSSmallBlobPage::Open(pages_, session_, pageNo);
+            const auto stored = static_cast<std::uint16_t>(page.EndOffset() - SmallBlobLayout::kFirstEntryOffset);
+            const auto was = listed_.find(pageNo);
+            if (intact_ && (was == listed_.end() || was->second != stored)) {
+                note_(FormatMessage("Table '%s': BLOB page index listed %d bytes for page %d, which uses %d",
+                                    {table_, was == listed_.end() ? 0 : static_cast<int>(was->second), pageNo,
+                                     static_cast<int>(stored)}));
+            }
+            for (const TABSSmallBlobPage::Entry& entry : page.Entries()) {
+                if (ids.contains(entry.Header.BlobID)) continue;
+                (void)page.Remove(entry.Header.BlobID);
+                note_(FormatMessage("Table '%s': BLOB value %d on page %d belongs to no record; removed",
+                                    {table_, static_cast<int>(entry.Header.BlobID), pageNo}));
+            }
+            const auto used = static_cast<std::uint16_t>(page.EndOffset() - SmallBlobLayout::kFirstEntryOffset);
+            page.Release();
+            index.SetPageCount(session_, pageNo, used);
+        }
+        // Pages listed but named by no record are left alone rather than given back: a stale
+        // index may list a page that is no longer the table's.
+        for (const auto& [pageNo, used] : listed_) {
+            if (shared_.contains(pageNo)) continue;
+            note_(FormatMessage("Table '%s': BLOB page %d holds no value of a record; left out of the index",
+                                {table_, pageNo}));
+        }
+    }
+
+    [[nodiscard]] std::size_t SharedPageCount() const noexcept { return shared_.size(); }
+
+private:
+    // Whether a readable value lies on a shared page; an ambiguous id is decided as reading does.
+    [[nodiscard]] bool IsShared(const TABSBlobReference& reference) {
+        if (reference.IsLarge()) return false;
+        if (reference.BlobID != kAmbiguousBlobID) return true;
+        const bool large = TABSLargeBlob::LooksLarge(pages_, session_, reference.PageNo);
+        try {
+            if (large) {
+                (void)TABSLargeBlob::Read(pages_, session_, reference.PageNo);
+            } else {
+                (void)TABSSmallBlobPage::Open(pages_, session_, reference.PageNo).Read(reference.BlobID);
+            }
+            return !large;
+        } catch (const EABSException&) {
+            return large;
+        }
+    }
+
+    TABSDiskBlobManager& blobs_;
+    TABSDiskPageManager& pages_;
+    TABSSessionID session_;
+    const std::string& table_;
+    Note note_;
+    bool intact_ = false;
+    std::map<TABSPageNo, std::uint16_t> listed_;
+    std::set<std::pair<TABSPageNo, std::int16_t>> named_;
+    std::map<TABSPageNo, std::set<std::int16_t>> shared_;
+};
+
 } // namespace
 
 TABSTableRepairReport TABSDiskTableData::Repair(TABSSessionID session) {
@@ -94,9 +234,19 @@ TABSTableRepairReport TABSDiskTableData::Repair(TABSSessionID session) {
             listed.insert(entry.PageNo);
             listedRecords += entry.Count;
         }
-        indexIntact = true;
+        indexIntact = AllPagesInUse(pageIndex_.Tree(), pages, session);
+        if (!indexIntact) {
+            note(FormatMessage("Table '%s': record page index names pages that were given back; it is rebuilt",
+                               {name_}));
+        }
     } catch (const EABSError& e) {
         note(FormatMessage("Table '%s': record page index is damaged (%s); it is rebuilt", {name_, Describe(e)}));
+    }
+
+    std::optional<TBlobPageIndexRebuild> blobIndex;
+    if (blobs_) {
+        blobIndex.emplace(*blobs_, pages, session, name_, note);
+        blobIndex->ReadStoredIndex();
     }
 
     // The table's record pages, found by their headers.
@@ -115,6 +265,9 @@ TABSTableRepairReport TABSDiskTableData::Repair(TABSSessionID session) {
             continue;
         if (fieldsOfHeader.ModificationCounter < 0 || fieldsOfHeader.ModificationCounter >= 0x7FFFFFFE) continue;
         if (ReadI32(header + kRecordPageTableIdOffset) != tableId_) continue;
+        // A page given back by a commit that reached the file in part may keep its old bytes; its
+        // records were all deleted by that commit.
+        if (!pages.IsPageInUse(p)) continue;
         found.push_back(p);
     }
     report.RecordPagesFound = found.size();
@@ -178,6 +331,7 @@ TABSTableRepairReport TABSDiskTableData::Repair(TABSSessionID session) {
     // BLOB values that cannot be read make their fields null; auto-increment counters must stay
     // ahead of every value present.
     std::vector<std::uint8_t> record(fields_.MemoryRecordSize());
+    std::vector<std::pair<TABSRecordID, std::int32_t>> sharedValues;  // fields naming another's value
     for (auto id = records_->FirstRecord(session); id; id = records_->NextRecord(session, *id)) {
         if (!records_->ReadRecord(session, *id, record)) continue;
         bool changed = false;
@@ -186,6 +340,11 @@ TABSTableRepairReport TABSDiskTableData::Repair(TABSSessionID session) {
                 if (info.IsNull(record)) continue;
                 try {
                     (void)blobs_->GetRaw(session, record, info.FieldNo);
+                    const TABSBlobReference reference = info.Reference(record);
+                    const auto use = reference.NamesValue() ? blobIndex->Add(reference) : TBlobPageIndexRebuild::Use::Own;
+                    if (use == TBlobPageIndexRebuild::Use::NamedBefore) sharedValues.emplace_back(*id, info.FieldNo);
+                    if (use == TBlobPageIndexRebuild::Use::GivenBack)
+                        RaiseError(kBlobDamagedError, "BLOB value is damaged. PageNo=%d", {reference.PageNo});
                 } catch (const EABSError& e) {
                     info.SetReference(record, TABSBlobReference{});
                     info.SetNull(record, true);
@@ -210,6 +369,23 @@ TABSTableRepairReport TABSDiskTableData::Repair(TABSSessionID session) {
         }
     }
 
+    // The BLOB page index from the shared pages the records name; then every value named twice
+    // is written anew for its second record (storing needs the rebuilt index).
+    if (blobIndex) {
+        blobIndex->Rebuild();
+        report.BlobPagesFound = blobIndex->SharedPageCount();
+        for (const auto& [id, fieldNo] : sharedValues) {
+            if (!records_->ReadRecord(session, id, record)) continue;
+            const TABSBlobFieldInfo& info = blobs_->Field(fieldNo);
+            const TABSBlobReference named = info.Reference(record);
+            info.SetReference(record, blobs_->StoreValue(session, blobs_->ReadValue(session, named)));
+            (void)records_->UpdateRecord(session, id, record);
+            note(FormatMessage("Table '%s': BLOB field '%s' of the record on page %d, slot %d named the value of "
+                               "another record; it got a copy",
+                               {name_, info.Name, id.PageNo, static_cast<int>(id.Slot)}));
+        }
+    }
+
     // Every index anew. A tree that passes the integrity check gives its pages back; a damaged one
     // is not walked again (its links may name pages that belong to others) and leaves them behind.
     TABSIndexDefs definitions = indexManager_->PersistentDefinitions();
@@ -217,7 +393,12 @@ TABSTableRepairReport TABSDiskTableData::Repair(TABSSessionID session) {
         TABSBTreeRecordIndex& index = indexManager_->At(i);
         try {
             index.CheckIntegrity(session);
-            index.Drop(session);
+            if (AllPagesInUse(index.Tree(), pages, session)) {
+                index.Drop(session);
+            } else {
+                note(FormatMessage("Table '%s': index '%s' names pages that were given back; a new tree is built",
+                                   {name_, index.Name()}));
+            }
         } catch (const EABSError& e) {
             note(FormatMessage("Table '%s': index '%s' is damaged (%s); a new tree is built",
                                {name_, index.Name(), Describe(e)}));

@@ -156,16 +156,25 @@ TEST_F(QueryTest, QueryWithoutDatabaseNameOrWithUnknownSession) {
     EXPECT_EQ(MessageOf([&] { query_.Open(); }), "Invalid session name 'Nirgends' - Native error: 20002");
 }
 
-TEST(QueryExecutionTest, WithoutInstalledExecutionEveryStatementFails) {
+// Without a fake installed, queries run through the engine's own execution.
+TEST(QueryExecutionTest, BuiltInExecutionRunsTheStatementsOfAText) {
     TABSSession session;
     session.SetSessionName("Bare");
     TABSQuery query;
     query.SetSessionName("Bare");
     query.SetInMemory(true);
-    query.SetSQLText("SELECT * FROM Namen");
-    EXPECT_EQ(MessageOf([&] { query.Open(); }),
-              "Execution of 'SELECT' statements is not available - Native error: 30093");
+    query.SetSQLText("SELECT * FROM NamenGibtEsNicht");
+    EXPECT_EQ(MessageOf([&] { query.Open(); }), "Table 'NamenGibtEsNicht' not exists. - Native error: 30396");
     EXPECT_FALSE(query.Active());
+
+    query.SetSQLText("CREATE TABLE BareNamen (Name VARCHAR(10)); INSERT INTO BareNamen (Name) VALUES ('Ina')");
+    query.ExecSQL();
+    query.SetSQLText("SELECT Name FROM BareNamen");
+    query.Open();
+    EXPECT_EQ(query.FieldByName("name").AsString(), "Ina");
+    query.Close();
+    query.SetSQLText("DROP TABLE BareNamen");
+    query.ExecSQL();
 }
 
 TEST_F(QueryTest, ExecutionContextDescribesTheConnection) {

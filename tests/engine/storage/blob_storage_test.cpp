@@ -130,7 +130,7 @@ TEST_F(BlobManagerTest, ValueOf4031BytesIsSharedAndFillsAFreshPageTo4055Bytes) {
     const TABSBlobHeader header = TABSBlobHeader::Decode(std::span(data).subspan(2));
     EXPECT_EQ(header, (TABSBlobHeader{0, 0, 4031, 4031}));
     EXPECT_TRUE(std::equal(value.begin(), value.end(), data.begin() + 24));
-    EXPECT_EQ(2U + 22U + 4031U, 4055U);
+    EXPECT_EQ(TABSSmallBlobPage::Open(pages, kSession, ref.PageNo).EndOffset(), 4055U);
     EXPECT_EQ(data[4055], 0) << "the last byte of the page stays unused";
     // The page index counts the entry's bytes without the 2-byte count.
     EXPECT_EQ(blobs.PageIndex().Find(kSession, ref.PageNo), std::optional<std::uint16_t>(22 + 4031));

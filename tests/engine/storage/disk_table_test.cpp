@@ -3,6 +3,7 @@
 #include "table_test_support.h"
 
 #include "engine/core/ABSExcept.h"
+#include "engine/storage/ABSDiskBlobManager.h"
 #include "engine/storage/ABSDiskEngine.h"
 
 #include <gtest/gtest.h>
@@ -63,6 +64,10 @@ TEST_F(DiskTableTest, FirstPageFillsBeforeASecondStartsAndEmptyPageIsGivenBack) 
     // Deleting every record of the first page gives the page back; the table's first record is
     // then on the second page, and the next insert fills the second page's free slot.
     for (int i = 0; i < 68; ++i) table->DeleteRecord(s, ids[i]);
+    std::uint8_t header[PageHeader::kSize];
+    db.Database().PageManager().DirectReadPage(ids[0].PageNo, 0, header);
+    EXPECT_EQ(DecodePageHeader(header).ModificationCounter, kGivenBackModificationCounter)
+        << "the emptied page is marked given back in the file";
     entries = disk.RecordPageIndex().Entries(s);
     ASSERT_EQ(entries.size(), 1u);
     EXPECT_EQ(entries[0].PageNo, ids[68].PageNo);
@@ -463,17 +468,35 @@ TEST_F(DiskTableTest, EmptyTableKeepsRootsAndResetsCounters) {
     auto& disk = static_cast<TABSDiskTableData&>(table.Table());
     const TABSPageNo pageIndexRoot = disk.RecordPageIndex().RootPageNo();
     const TABSPageNo indexRoot = disk.IndexManager().At(0).RootPageNo();
-    for (int i = 0; i < 300; ++i) {
-        RecordBuilder r(*table);
-        (void)table->InsertRecord(db.Session(), r.Int("ID", i).Bytes());
-    }
+    const TABSPageNo blobIndexRoot = disk.DiskBlobManager()->IndexRoot();
+    const auto fill = [&] {
+        for (int i = 0; i < 300; ++i) {
+            RecordBuilder r(*table);
+            r.Int("ID", i);
+            // Every tenth memo is large, the others share pages.
+            const std::vector<std::uint8_t> memo(i % 10 == 0 ? 5000 : 200, static_cast<std::uint8_t>('a' + i % 26));
+            table->SetBlobRaw(db.Session(), r.Bytes(), 1, TABSRawBlob{0, static_cast<std::int64_t>(memo.size()), memo});
+            (void)table->InsertRecord(db.Session(), r.Bytes());
+        }
+    };
+    fill();
+    const TABSPageNo lastUsed = db.Database().PageManager().ReadFileInfo().LastUsedPageNo;
     table->EmptyTable(db.Session());
     EXPECT_EQ(table->RecordCount(db.Session()), 0u);
     EXPECT_EQ(table->ChangeCounter(db.Session()), 0);
     EXPECT_FALSE(table->FirstRecord(db.Session()));
     EXPECT_EQ(disk.RecordPageIndex().RootPageNo(), pageIndexRoot);
+    EXPECT_TRUE(disk.RecordPageIndex().Entries(db.Session()).empty());
     EXPECT_EQ(disk.IndexManager().At(0).RootPageNo(), indexRoot);
     EXPECT_EQ(disk.IndexManager().At(0).EntryCount(db.Session()), 0u);
+    EXPECT_EQ(disk.DiskBlobManager()->IndexRoot(), blobIndexRoot);
+    EXPECT_TRUE(disk.DiskBlobManager()->PageIndex().Entries(db.Session()).empty());
+    disk.CheckIntegrity(db.Session());
+    // Every page but the roots went back: the same records fit again without growing the file.
+    fill();
+    EXPECT_LE(db.Database().PageManager().ReadFileInfo().LastUsedPageNo, lastUsed);
+    EXPECT_EQ(table->RecordCount(db.Session()), 300u);
+    disk.CheckIntegrity(db.Session());
 }
 
 TEST_F(DiskTableTest, ExclusiveOpenConflictsWithOtherCursors) {

@@ -1,0 +1,50 @@
+#include "app/StatusPanels.h"
+
+#include <QEvent>
+#include <QLabel>
+
+namespace kova::app {
+
+TStatusPanels::TStatusPanels(const QString& name, const std::vector<TStatusPanelSpec>& panels, QWidget* parent)
+    : QStatusBar(parent) {
+    setObjectName(name);
+    setSizeGripEnabled(true);
+    for (std::size_t i = 0; i < panels.size(); ++i) {
+        const TStatusPanelSpec& spec = panels[i];
+        auto* label = new QLabel(QString::fromUtf8(spec.text), this);
+        label->setObjectName(name + QStringLiteral("Panel") + QString::number(i));
+        label->setAlignment(spec.alignment | Qt::AlignVCenter);
+        label->installEventFilter(this);  // double clicks on a panel count as on the bar
+        if (spec.width >= 0) {
+            label->setFixedWidth(spec.width);
+            if (spec.width == 0) label->hide();
+            addWidget(label, 0);
+        } else {
+            addWidget(label, 1);
+        }
+        panels_.push_back(label);
+    }
+}
+
+QString TStatusPanels::PanelText(int panel) const {
+    return (panel >= 0 && panel < PanelCount()) ? panels_[static_cast<std::size_t>(panel)]->text() : QString();
+}
+
+void TStatusPanels::SetPanelText(int panel, const QString& text) {
+    if (panel >= 0 && panel < PanelCount()) panels_[static_cast<std::size_t>(panel)]->setText(text);
+}
+
+void TStatusPanels::mouseDoubleClickEvent(QMouseEvent* event) {
+    QStatusBar::mouseDoubleClickEvent(event);
+    if (onDblClick_) onDblClick_();
+}
+
+bool TStatusPanels::eventFilter(QObject* watched, QEvent* event) {
+    if (event->type() == QEvent::MouseButtonDblClick && onDblClick_) {
+        onDblClick_();
+        return true;
+    }
+    return QStatusBar::eventFilter(watched, event);
+}
+
+} // namespace kova::app

@@ -1,0 +1,287 @@
+// Joins, grouping with aggregates, and the set operations.
+#include "engine/core/ABSExcept.h"
+#include "engine/sql/ABSRelationalAlgebra.h"
+
+#include <algorithm>
+#include <map>
+#include <numeric>
+
+namespace kova {
+
+namespace {
+
+struct RowLess {
+    std::size_t columns;
+    bool operator()(const TABSAORow& a, const TABSAORow& b) const {
+        for (std::size_t i = 0; i < columns; ++i) {
+            const int order = NullsFirstOrder(a[i].Compare(b[i]));
+            if (order != 0) return order < 0;
+        }
+        return false;
+    }
+};
+
+[[nodiscard]] TABSVariant NullOf(TABSBaseType type) {
+    TABSVariant value;
+    if (type != TABSBaseType::bftUnknown) value.SetType(type);
+    value.SetNull();
+    return value;
+}
+
+} // namespace
+
+// ---- TABSAOJoin ----
+
+TABSAOJoin::TABSAOJoin(TABSJoinKind kind, std::unique_ptr<TABSAO> left, std::unique_ptr<TABSAO> right,
+                       const TABSRowSource* outer, TABSEnvironmentPool& pool)
+    : kind_(kind), left_(std::move(left)), right_(std::move(right)), leftCount_(left_->Columns().size()),
+      rowSource_(columns_, outer), pool_(&pool) {
+    columns_ = left_->Columns();
+    columns_.insert(columns_.end(), right_->Columns().begin(), right_->Columns().end());
+}
+
+void TABSAOJoin::AddKey(std::size_t leftColumn, std::size_t rightColumn) {
+    leftKeys_.push_back(leftColumn);
+    rightKeys_.push_back(rightColumn - leftCount_);
+}
+
+void TABSAOJoin::AddMatchCondition(TABSExprNode* condition) {
+    BindNode(*condition, &rowSource_, pool_->For(&rowSource_));
+    match_.push_back(condition);
+}
+
+void TABSAOJoin::AddFilter(TABSExprNode* condition) {
+    BindNode(*condition, &rowSource_, pool_->For(&rowSource_));
+    filters_.push_back(condition);
+}
+
+void TABSAOJoin::OpenSources() {
+    left_->Open();
+    right_->Open();
+}
+
+bool TABSAOJoin::AllHold(const std::vector<TABSExprNode*>& conditions, const TABSAORow& row) {
+    rowSource_.SetRow(&row);
+    for (TABSExprNode* condition : conditions) {
+        if (!ConditionHolds(*condition)) return false;
+    }
+    return true;
+}
+
+void TABSAOJoin::NullRow(TABSAORow& row, std::size_t from, std::size_t to) const {
+    for (std::size_t i = from; i < to; ++i) row[i] = NullOf(columns_[i].BaseType);
+}
+
+void TABSAOJoin::Produce() {
+    const std::vector<TABSAORow>& leftRows = left_->Rows();
+    const std::vector<TABSAORow>& rightRows = right_->Rows();
+    const std::size_t width = columns_.size();
+
+    // With key columns the right rows are sorted by their keys once, and each left row meets
+    // only the right rows of equal keys.
+    std::vector<std::size_t> order(rightRows.size());
+    std::iota(order.begin(), order.end(), std::size_t{0});
+    const auto compareKeys = [&](const TABSAORow& a, const std::vector<std::size_t>& aKeys, const TABSAORow& b,
+                                 const std::vector<std::size_t>& bKeys) {
+        for (std::size_t k = 0; k < aKeys.size(); ++k) {
+            TABSCompareResult result;
+            try {
+                result = a[aKeys[k]].Compare(b[bKeys[k]]);
+            } catch (const EABSException& error) {
+                RaiseError(kJoinCompareError, "Cannot compare values for fields: %s, %s. Error: %s",
+                           {columns_[leftKeys_[k]].Name, columns_[leftCount_ + rightKeys_[k]].Name,
+                            std::string(error.what())});
+            }
+            const int cmp = NullsFirstOrder(result);
+            if (cmp != 0) return cmp;
+        }
+        return 0;
+    };
+    const bool keyed = !leftKeys_.empty();
+    if (keyed) {
+        std::stable_sort(order.begin(), order.end(), [&](std::size_t a, std::size_t b) {
+            return compareKeys(rightRows[a], rightKeys_, rightRows[b], rightKeys_) < 0;
+        });
+    }
+
+    std::vector<bool> rightMatched(rightRows.size(), false);
+    TABSAORow pair(width);
+    std::vector<TABSAORow> joined;
+    for (const TABSAORow& leftRow : leftRows) {
+        bool matched = false;
+        std::size_t begin = 0;
+        std::size_t end = order.size();
+        if (keyed) {
+            const bool nullKey = std::any_of(leftKeys_.begin(), leftKeys_.end(),
+                                             [&](std::size_t k) { return leftRow[k].IsNull(); });
+            if (nullKey) {
+                begin = end = 0;
+            } else {
+                const auto lower = std::lower_bound(order.begin(), order.end(), 0, [&](std::size_t r, int) {
+                    return compareKeys(rightRows[r], rightKeys_, leftRow, leftKeys_) < 0;
+                });
+                const auto upper = std::upper_bound(lower, order.end(), 0, [&](int, std::size_t r) {
+                    return compareKeys(leftRow, leftKeys_, rightRows[r], rightKeys_) < 0;
+                });
+                begin = static_cast<std::size_t>(lower - order.begin());
+                end = static_cast<std::size_t>(upper - order.begin());
+            }
+        }
+        std::copy(leftRow.begin(), leftRow.end(), pair.begin());
+        for (std::size_t i = begin; i < end; ++i) {
+            const std::size_t r = order[i];
+            std::copy(rightRows[r].begin(), rightRows[r].end(), pair.begin() + static_cast<std::ptrdiff_t>(leftCount_));
+            if (!AllHold(match_, pair)) continue;
+            matched = true;
+            rightMatched[r] = true;
+            joined.push_back(pair);
+        }
+        if (!matched && (kind_ == TABSJoinKind::Left || kind_ == TABSJoinKind::Full)) {
+            NullRow(pair, leftCount_, width);
+            joined.push_back(pair);
+        }
+    }
+    if (kind_ == TABSJoinKind::Right || kind_ == TABSJoinKind::Full) {
+        for (std::size_t r = 0; r < rightRows.size(); ++r) {
+            if (rightMatched[r]) continue;
+            NullRow(pair, 0, leftCount_);
+            std::copy(rightRows[r].begin(), rightRows[r].end(), pair.begin() + static_cast<std::ptrdiff_t>(leftCount_));
+            joined.push_back(pair);
+        }
+    }
+    for (TABSAORow& row : joined) {
+        if (filters_.empty() || AllHold(filters_, row)) rows_.push_back(std::move(row));
+    }
+    rowSource_.SetRow(nullptr);
+}
+
+// ---- TABSAOGroupBy ----
+
+TABSAOGroupBy::TABSAOGroupBy(std::unique_ptr<TABSAO> source, const TABSRowSource* outer, TABSEnvironmentPool& pool)
+    : source_(std::move(source)), sourceRows_(source_->Columns(), outer), pool_(&pool) {}
+
+void TABSAOGroupBy::AddOutput(TABSAOColumn column, TABSAOOutputItem item) {
+    columns_.push_back(std::move(column));
+    items_.push_back(item);
+}
+
+void TABSAOGroupBy::Produce() {
+    const std::vector<TABSAORow>& sourceRows = source_->Rows();
+    std::vector<std::size_t> rows;
+    rows.reserve(sourceRows.size());
+    for (std::size_t i = 0; i < sourceRows.size(); ++i) {
+        sourceRows_.SetRow(&sourceRows[i]);
+        if (std::all_of(filters_.begin(), filters_.end(), [](TABSExprNode* c) { return ConditionHolds(*c); })) {
+            rows.push_back(i);
+        }
+    }
+    const auto compareGroups = [&](std::size_t a, std::size_t b) {
+        for (const std::size_t column : groupColumns_) {
+            const int order = NullsFirstOrder(sourceRows[a][column].Compare(sourceRows[b][column]));
+            if (order != 0) return order;
+        }
+        return 0;
+    };
+    std::stable_sort(rows.begin(), rows.end(), [&](std::size_t a, std::size_t b) { return compareGroups(a, b) < 0; });
+
+    const auto produceGroup = [&](std::size_t begin, std::size_t end) {
+        for (TABSAOOutputItem& item : items_) {
+            if (item.Expression) item.Expression->ResetAggregates();
+        }
+        if (having_) having_->ResetAggregates();
+        for (std::size_t i = begin; i < end; ++i) {
+            sourceRows_.SetRow(&sourceRows[rows[i]]);
+            for (TABSAOOutputItem& item : items_) {
+                if (item.Expression) item.Expression->AccumulateAggregates();
+            }
+            if (having_) having_->AccumulateAggregates();
+        }
+        // Group columns are equal in every row of the group; the first row stands for it.
+        sourceRows_.SetRow(begin < end ? &sourceRows[rows[begin]] : nullptr);
+        if (having_ && !having_->IsTrue()) return;
+        TABSAORow row(items_.size());
+        for (std::size_t i = 0; i < items_.size(); ++i) {
+            if (items_[i].Expression) row[i].Assign(items_[i].Expression->Evaluate());
+            else if (begin < end) row[i].Assign(sourceRows[rows[begin]][items_[i].SourceColumn]);
+            else row[i] = NullOf(columns_[i].BaseType);
+        }
+        rows_.push_back(std::move(row));
+    };
+
+    if (groupColumns_.empty()) {
+        // Aggregates over all rows give one row, also when there is none.
+        produceGroup(0, rows.size());
+    } else {
+        std::size_t begin = 0;
+        while (begin < rows.size()) {
+            std::size_t end = begin + 1;
+            while (end < rows.size() && compareGroups(rows[begin], rows[end]) == 0) ++end;
+            produceGroup(begin, end);
+            begin = end;
+        }
+    }
+    sourceRows_.SetRow(nullptr);
+}
+
+// ---- TABSAOUnion ----
+
+TABSAOUnion::TABSAOUnion(TABSSetOp op, bool all, std::unique_ptr<TABSAO> left, std::unique_ptr<TABSAO> right,
+                         std::vector<std::size_t> leftColumns, std::vector<std::size_t> rightColumns)
+    : op_(op), all_(all), left_(std::move(left)), right_(std::move(right)), leftColumns_(std::move(leftColumns)),
+      rightColumns_(std::move(rightColumns)) {
+    for (const std::size_t column : leftColumns_) {
+        TABSAOColumn out = left_->Columns()[column];
+        out.Hidden = false;
+        out.TableRef = -1;
+        columns_.push_back(std::move(out));
+    }
+}
+
+void TABSAOUnion::OpenSources() {
+    left_->Open();
+    right_->Open();
+}
+
+void TABSAOUnion::Produce() {
+    const auto project = [](const std::vector<TABSAORow>& rows, const std::vector<std::size_t>& columns) {
+        std::vector<TABSAORow> out;
+        out.reserve(rows.size());
+        for (const TABSAORow& row : rows) {
+            TABSAORow projected;
+            projected.reserve(columns.size());
+            for (const std::size_t c : columns) projected.push_back(row[c]);
+            out.push_back(std::move(projected));
+        }
+        return out;
+    };
+    std::vector<TABSAORow> leftRows = project(left_->Rows(), leftColumns_);
+    std::vector<TABSAORow> rightRows = project(right_->Rows(), rightColumns_);
+    const RowLess less{columns_.size()};
+
+    if (op_ == TABSSetOp::Union) {
+        rows_ = std::move(leftRows);
+        rows_.insert(rows_.end(), std::make_move_iterator(rightRows.begin()), std::make_move_iterator(rightRows.end()));
+        if (!all_) SetDistinct(true);
+        return;
+    }
+    // EXCEPT / INTERSECT: how often each row occurs in the second part.
+    std::map<TABSAORow, std::int64_t, RowLess> counts(less);
+    for (TABSAORow& row : rightRows) ++counts[std::move(row)];
+    for (TABSAORow& row : leftRows) {
+        const auto found = counts.find(row);
+        const bool inRight = found != counts.end() && found->second > 0;
+        if (op_ == TABSSetOp::Except) {
+            if (inRight) {
+                if (all_) --found->second;
+                continue;
+            }
+        } else {
+            if (!inRight) continue;
+            if (all_) --found->second;
+        }
+        rows_.push_back(std::move(row));
+    }
+    if (!all_) SetDistinct(true);
+}
+
+} // namespace kova
