@@ -5,19 +5,19 @@
 
 namespace kova::app {
 
-TStatusPanels::TStatusPanels(const QString& name, const std::vector<TStatusPanelSpec>& panels, QWidget* parent)
+TStatusPanels::TStatusPanels(const QString& name, const std::vector<TStatusPanelLayout>& panels, QWidget* parent)
     : QStatusBar(parent) {
     setObjectName(name);
     setSizeGripEnabled(true);
     for (std::size_t i = 0; i < panels.size(); ++i) {
-        const TStatusPanelSpec& spec = panels[i];
-        auto* label = new QLabel(QString::fromUtf8(spec.text), this);
+        const TStatusPanelLayout& panel = panels[i];
+        auto* label = new QLabel(QString::fromUtf8(panel.text), this);
         label->setObjectName(name + QStringLiteral("Panel") + QString::number(i));
-        label->setAlignment(spec.alignment | Qt::AlignVCenter);
+        label->setAlignment(panel.alignment | Qt::AlignVCenter);
         label->installEventFilter(this);  // double clicks on a panel count as on the bar
-        if (spec.width >= 0) {
-            label->setFixedWidth(spec.width);
-            if (spec.width == 0) label->hide();
+        if (panel.width >= 0) {
+            label->setFixedWidth(panel.width);
+            if (panel.width == 0) label->hide();
             addWidget(label, 0);
         } else {
             addWidget(label, 1);

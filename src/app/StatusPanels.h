@@ -11,7 +11,7 @@ class QLabel;
 
 namespace kova::app {
 
-struct TStatusPanelSpec {
+struct TStatusPanelLayout {
     int width;            // pixels; -1: fills the rest
     Qt::Alignment alignment;
     const char* text;     // initial text (UTF-8)
@@ -20,7 +20,7 @@ struct TStatusPanelSpec {
 class TStatusPanels final : public QStatusBar {
 public:
     // The panels' labels are named "<name>Panel<i>".
-    TStatusPanels(const QString& name, const std::vector<TStatusPanelSpec>& panels, QWidget* parent = nullptr);
+    TStatusPanels(const QString& name, const std::vector<TStatusPanelLayout>& panels, QWidget* parent = nullptr);
 
     [[nodiscard]] int PanelCount() const noexcept { return static_cast<int>(panels_.size()); }
     [[nodiscard]] QString PanelText(int panel) const;

@@ -62,9 +62,9 @@ struct Built {
 
 class SelectBuilder {
 public:
-    SelectBuilder(TABSSelectSpec& spec, const TABSTableAccess& access, const TABSRowSource* outer,
+    SelectBuilder(TABSSelectClauses& select, const TABSTableAccess& access, const TABSRowSource* outer,
                   TABSEnvironmentPool& pool)
-        : spec_(spec), access_(access), outer_(outer), pool_(pool) {}
+        : select_(select), access_(access), outer_(outer), pool_(pool) {}
 
     std::unique_ptr<TABSAO> Build();
 
@@ -85,7 +85,7 @@ private:
     void ApplyOrderBy(TABSAO& top, TABSAO& source, std::vector<TABSAOOutputItem>* hiddenItems);
     void NameColumns(TABSAO& top);
 
-    TABSSelectSpec& spec_;
+    TABSSelectClauses& select_;
     const TABSTableAccess& access_;
     const TABSRowSource* outer_;
     TABSEnvironmentPool& pool_;
@@ -293,28 +293,28 @@ void SelectBuilder::Place(FromNode& node, TABSExprNode* part, const std::set<int
 
 std::unique_ptr<TABSAO> SelectBuilder::Build() {
     // FROM: comma-separated entries are joined from the left; the WHERE decides how.
-    if (spec_.from.empty()) RaiseError(kSearchConditionError, "Search condition is not applicable");
-    Built from = BuildJoined(spec_.from[0]);
-    for (std::size_t i = 1; i < spec_.from.size(); ++i) {
-        Built next = BuildJoined(spec_.from[i]);
+    if (select_.from.empty()) RaiseError(kSearchConditionError, "Search condition is not applicable");
+    Built from = BuildJoined(select_.from[0]);
+    for (std::size_t i = 1; i < select_.from.size(); ++i) {
+        Built next = BuildJoined(select_.from[i]);
         from = MakeJoin(TABSJoinKind::Cross, std::move(from), std::move(next));
     }
-    if (spec_.where) {
+    if (select_.where) {
         const std::string_view message = "Search condition is not applicable";
         std::vector<TABSExprNode*> parts;
-        SplitConjuncts(spec_.where->Root(), parts);
+        SplitConjuncts(select_.where->Root(), parts);
         for (TABSExprNode* part : parts) {
             const auto refs = RefsOf(*from.op, part, kSearchConditionError, message);
             if (!refs || refs->empty()) topParts_.push_back(part);
             else Place(*from.node, part, *refs, kSearchConditionError, message);
         }
     }
-    bool grouping = !spec_.groupBy.empty() || spec_.having;
-    for (const TABSSelectListItem& item : spec_.items) grouping = grouping || item.aggregate;
+    bool grouping = !select_.groupBy.empty() || select_.having;
+    for (const TABSSelectListItem& item : select_.items) grouping = grouping || item.aggregate;
     std::unique_ptr<TABSAO> top = grouping ? BuildGrouping(std::move(from.op)) : BuildProjection(std::move(from.op));
-    top->SetDistinct(spec_.distinct);
-    if (spec_.top.given) {
-        return std::make_unique<TABSAOSQLTopRowCount>(std::move(top), spec_.top.count, spec_.top.first);
+    top->SetDistinct(select_.distinct);
+    if (select_.top.given) {
+        return std::make_unique<TABSAOSQLTopRowCount>(std::move(top), select_.top.count, select_.top.first);
     }
     return top;
 }
@@ -327,7 +327,7 @@ std::unique_ptr<TABSAO> SelectBuilder::BuildProjection(std::unique_ptr<TABSAO> f
         BindOrRaise(*part, rows, kSearchConditionError, "Search condition is not applicable");
         top->AddFilter(part);
     }
-    for (TABSSelectListItem& item : spec_.items) {
+    for (TABSSelectListItem& item : select_.items) {
         if (item.allColumns) {
             bool any = false;
             for (std::size_t i = 0; i < source.Columns().size(); ++i) {
@@ -383,8 +383,8 @@ std::unique_ptr<TABSAO> SelectBuilder::BuildGrouping(std::unique_ptr<TABSAO> fro
         BindOrRaise(*part, rows, kSearchConditionError, "Search condition is not applicable");
         top->AddFilter(part);
     }
-    for (std::size_t i = 0; i < spec_.groupBy.size(); ++i) {
-        const TABSGroupItem& group = spec_.groupBy[i];
+    for (std::size_t i = 0; i < select_.groupBy.size(); ++i) {
+        const TABSGroupItem& group = select_.groupBy[i];
         const auto column = source.FindColumn(group.qualifier, group.name);
         if (!column) {
             RaiseError(kGroupByInvalidFieldError,
@@ -403,7 +403,7 @@ std::unique_ptr<TABSAO> SelectBuilder::BuildGrouping(std::unique_ptr<TABSAO> fro
                    "Field is not included in GROUP BY list. Table name = '%s', Field name = '%s', FieldNo = %d, Found field name = '%s'",
                    {tableName, name, static_cast<int>(column), source.Columns()[column].Name});
     };
-    for (TABSSelectListItem& item : spec_.items) {
+    for (TABSSelectListItem& item : select_.items) {
         if (item.allColumns) {
             for (std::size_t i = 0; i < source.Columns().size(); ++i) {
                 const TABSAOColumn& column = source.Columns()[i];
@@ -449,13 +449,13 @@ std::unique_ptr<TABSAO> SelectBuilder::BuildGrouping(std::unique_ptr<TABSAO> fro
         outputSource_.push_back(std::nullopt);
         top->AddOutput(std::move(out), TABSAOOutputItem{item.expression.get(), 0});
     }
-    if (spec_.having) {
+    if (select_.having) {
         try {
-            spec_.having->Bind(rows, pool_.For(rows));
+            select_.having->Bind(rows, pool_.For(rows));
         } catch (const EABSException&) {
             RaiseError(kHavingConditionError, "Having condition is not applicable");
         }
-        top->SetHaving(spec_.having.get());
+        top->SetHaving(select_.having.get());
     }
     NameColumns(*top);
     std::vector<TABSAOOutputItem> hidden;
@@ -486,7 +486,7 @@ void SelectBuilder::NameColumns(TABSAO& top) {
 void SelectBuilder::ApplyOrderBy(TABSAO& top, TABSAO& source, std::vector<TABSAOOutputItem>* hiddenItems) {
     std::vector<TABSAOSortColumn> sort;
     const std::size_t visible = top.Columns().size();
-    for (const TABSSortItem& item : spec_.orderBy) {
+    for (const TABSSortItem& item : select_.orderBy) {
         if (item.position > 0 || (item.name.empty() && item.qualifier.empty())) {
             if (item.position < 1 || static_cast<std::size_t>(item.position) > visible) {
                 RaiseError(kOrderByNumberError, "Invalid field number in ORDER BY clause: %d", {item.position});

@@ -140,13 +140,13 @@ private:
 // or INTO, and a WHERE without subqueries.
 [[nodiscard]] bool CanBeLive(const TABSQueryExpr& query) {
     if (!query.IsSelect()) return false;
-    const TABSSelectSpec& spec = *query.select;
-    if (spec.distinct || spec.top.given || spec.into.given || !spec.groupBy.empty() || spec.having) return false;
-    if (spec.from.size() != 1 || !spec.from[0].joins.empty()) return false;
-    if (spec.from[0].first.kind != TABSTableRef::Kind::Table) return false;
-    if (spec.items.size() != 1 || !spec.items[0].allColumns) return false;
-    if (spec.where) {
-        std::vector<const TABSExprNode*> pending{spec.where->Root()};
+    const TABSSelectClauses& select = *query.select;
+    if (select.distinct || select.top.given || select.into.given || !select.groupBy.empty() || select.having) return false;
+    if (select.from.size() != 1 || !select.from[0].joins.empty()) return false;
+    if (select.from[0].first.kind != TABSTableRef::Kind::Table) return false;
+    if (select.items.size() != 1 || !select.items[0].allColumns) return false;
+    if (select.where) {
+        std::vector<const TABSExprNode*> pending{select.where->Root()};
         while (!pending.empty()) {
             const TABSExprNode* node = pending.back();
             pending.pop_back();
@@ -160,12 +160,12 @@ private:
     return true;
 }
 
-[[nodiscard]] std::unique_ptr<TABSLocalCursor> OpenLive(const TABSTableAccess& access, TABSSelectSpec& spec) {
-    const TABSTableRef& ref = spec.from[0].first;
+[[nodiscard]] std::unique_ptr<TABSLocalCursor> OpenLive(const TABSTableAccess& access, TABSSelectClauses& select) {
+    const TABSTableRef& ref = select.from[0].first;
     auto cursor = std::make_unique<TABSTableCursor>(access.OpenTable(ref.table), true, ref.alias);
-    if (!spec.orderBy.empty()) {
+    if (!select.orderBy.empty()) {
         std::vector<TABSIndexColumn> order;
-        for (const TABSSortItem& item : spec.orderBy) {
+        for (const TABSSortItem& item : select.orderBy) {
             TABSIndexColumn column;
             if (item.position > 0) {
                 if (static_cast<std::size_t>(item.position) > cursor->ColumnCount()) {
@@ -182,9 +182,9 @@ private:
         }
         cursor->SetColumnOrder(std::move(order));
     }
-    if (spec.where) {
+    if (select.where) {
         try {
-            cursor->SetFilter(std::move(spec.where));
+            cursor->SetFilter(std::move(select.where));
         } catch (const EABSException& e) {
             if (e.NativeError() == 30090) RaiseError(kSearchConditionError, "Search condition is not applicable");
             throw;

@@ -239,7 +239,7 @@ struct DeleteTarget {
 std::optional<DeleteTarget> SimpleDeleteTarget(TABSSQLDelete& statement) {
     TABSQueryExpr& query = statement.RowQuery();
     if (!query.IsSelect() || !query.orderBy.empty()) return std::nullopt;
-    TABSSelectSpec& select = *query.select;
+    TABSSelectClauses& select = *query.select;
     if (select.from.size() != 1 || !select.from.front().joins.empty() ||
         select.from.front().first.kind != TABSTableRef::Kind::Table || !select.groupBy.empty() || select.having ||
         select.top.given || select.distinct || select.into.given) {

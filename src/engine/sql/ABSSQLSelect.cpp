@@ -22,10 +22,10 @@ TABSSelectListItem::TABSSelectListItem(TABSSelectListItem&&) noexcept = default;
 TABSSelectListItem& TABSSelectListItem::operator=(TABSSelectListItem&&) noexcept = default;
 TABSSelectListItem::~TABSSelectListItem() = default;
 
-TABSSelectSpec::TABSSelectSpec() = default;
-TABSSelectSpec::~TABSSelectSpec() = default;
+TABSSelectClauses::TABSSelectClauses() = default;
+TABSSelectClauses::~TABSSelectClauses() = default;
 
-void TABSQueryExpr::CollectSelects(std::vector<const TABSSelectSpec*>& out) const {
+void TABSQueryExpr::CollectSelects(std::vector<const TABSSelectClauses*>& out) const {
     if (select) {
         out.push_back(select.get());
         return;
@@ -68,7 +68,7 @@ public:
             if (!last->parenthesized) left->orderBy = std::move(last->select->orderBy);
         }
         if (!left->IsSelect()) {
-            std::vector<const TABSSelectSpec*> parts;
+            std::vector<const TABSSelectClauses*> parts;
             left->CollectSelects(parts);
             for (const auto* part : parts) {
                 if (part->into.given) RaiseError(sqlerr::kUnionInto, sqlerr::kUnionIntoMsg);
@@ -77,8 +77,8 @@ public:
         return left;
     }
 
-    std::unique_ptr<TABSSelectSpec> Select() {
-        auto selectSpecNode = std::make_unique<TABSSelectSpec>();
+    std::unique_ptr<TABSSelectClauses> Select() {
+        auto selectSpecNode = std::make_unique<TABSSelectClauses>();
         selectSpecNode->pos = PosOf(p_.Cur());
         p_.ExpectKw(kwSELECT);
         if (p_.AcceptKw(kwDISTINCT)) {
@@ -165,7 +165,7 @@ private:
         return query;
     }
 
-    void SelectList(TABSSelectSpec& selectSpecNode) {
+    void SelectList(TABSSelectClauses& selectSpecNode) {
         const TABSToken* t = p_.Cur();
         if (!t || t->IsKeyword(kwFROM) || t->IsKeyword(kwINTO)) {
             p_.Fail(sqlerr::kFieldListExpected, sqlerr::kFieldListExpectedMsg);

@@ -1,7 +1,7 @@
 // Queries: SELECT with its clauses, joined tables, subqueries and the set operations UNION,
 // EXCEPT / MINUS and INTERSECT (the statement object TABSSQLUnion).
 //
-// The parsed form is a tree: a TABSQueryExpr is either one SELECT (TABSSelectSpec) or a set
+// The parsed form is a tree: a TABSQueryExpr is either one SELECT (TABSSelectClauses) or a set
 // operation of two query expressions. INTERSECT binds tighter than UNION, EXCEPT and MINUS;
 // equal operators group from the left. An ORDER BY written after the last SELECT of a set
 // operation belongs to the whole operation and is kept there.
@@ -104,7 +104,7 @@ struct TABSIntoClause {
     TABSSourcePos pos;
 };
 
-struct TABSSelectSpec {
+struct TABSSelectClauses {
     bool distinct = false;
     TABSTopClause top;
     std::vector<TABSSelectListItem> items;
@@ -116,15 +116,15 @@ struct TABSSelectSpec {
     std::vector<TABSSortItem> orderBy;
     TABSSourcePos pos;  // of SELECT
 
-    TABSSelectSpec();
-    ~TABSSelectSpec();
+    TABSSelectClauses();
+    ~TABSSelectClauses();
 };
 
 enum class TABSSetOp : std::uint8_t { Union, Except, Intersect };  // MINUS is Except
 
 struct TABSQueryExpr {
     // A SELECT when `select` is set; otherwise `op` applied to `left` and `right`.
-    std::unique_ptr<TABSSelectSpec> select;
+    std::unique_ptr<TABSSelectClauses> select;
     TABSSetOp op = TABSSetOp::Union;
     bool all = false;
     bool corresponding = false;
@@ -136,7 +136,7 @@ struct TABSQueryExpr {
 
     [[nodiscard]] bool IsSelect() const noexcept { return select != nullptr; }
     // The SELECTs of the tree from left to right.
-    void CollectSelects(std::vector<const TABSSelectSpec*>& out) const;
+    void CollectSelects(std::vector<const TABSSelectClauses*>& out) const;
 };
 
 class TABSSQLUnion final : public TABSSQLStatement {
