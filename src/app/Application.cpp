@@ -3,7 +3,13 @@
 #include "app/Main.h"
 #include "engine_ui/EngineDialogs.h"
 #include "model/DModule.h"
+#include "check/CheckMeldungen.h"
+#include "files/Templates.h"
+#include "output/QReports.h"
+#include "output/QUVView.h"
 #include "registrations/DBView.h"
+#include "registrations/ErorList.h"
+#include "registrations/Meldung.h"
 
 #include <QApplication>
 
@@ -22,10 +28,34 @@ TApplicationObjects::TApplicationObjects(const QStringList& arguments)
     dm_ = std::make_unique<TDM>();
     DM = dm_.get();
     FormDatabase->AttachDataModule();
+    formMeldung_ = std::make_unique<TFormMeldung>();
+    FormMeldung = formMeldung_.get();
+    formQReport_ = std::make_unique<TFormQReport>();
+    FormQReport = formQReport_.get();
+    formQUV_ = std::make_unique<TFormQUV>();
+    FormQUV = formQUV_.get();
+    formTemplates_ = std::make_unique<TFormTemplates>();
+    FormTemplates = formTemplates_.get();
+    formCheck_ = std::make_unique<TFormCheck>();
+    FormCheck = formCheck_.get();
+    formErrors_ = std::make_unique<TFormErrors>();
+    FormErrors = formErrors_.get();
 }
 
 TApplicationObjects::~TApplicationObjects() {
     // Reverse order of creation; each global goes with its object.
+    formErrors_.reset();
+    FormErrors = nullptr;
+    formCheck_.reset();
+    FormCheck = nullptr;
+    formTemplates_.reset();
+    FormTemplates = nullptr;
+    formQUV_.reset();
+    FormQUV = nullptr;
+    formQReport_.reset();
+    FormQReport = nullptr;
+    formMeldung_.reset();
+    FormMeldung = nullptr;
     dm_.reset();
     DM = nullptr;
     formDatabase_.reset();

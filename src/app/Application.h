@@ -2,9 +2,10 @@
 // one global reference each, destroyed in reverse order at the end.
 //
 // Order: the main window (FormMain), the registration list window (FormDatabase), the data
-// module (DM). The windows of the later subsystems (entry form, printed list, export list
-// preview, template catalogue, take-over window, check window, error list, template editor)
-// join this list in that order after DM as they are built.
+// module (DM), the entry form (FormMeldung), the printed list (FormQReport), the export list
+// preview (FormQUV), the template catalogue (FormTemplates), the check window (FormCheck) and the
+// entry form's error list (FormErrors). The take-over window and the template editor join this
+// list in their places as they are built.
 #pragma once
 
 #include <QStringList>
@@ -17,6 +18,12 @@ class TDM;
 class TEngineDialogs;
 class TFormDatabase;
 class TFormMain;
+class TFormMeldung;
+class TFormQReport;
+class TFormQUV;
+class TFormTemplates;
+class TFormCheck;
+class TFormErrors;
 
 // The application's title (task bar, message boxes).
 inline constexpr const char* kApplicationTitle = "KovaMeldungen";
@@ -35,6 +42,12 @@ private:
     std::unique_ptr<TFormMain> formMain_;
     std::unique_ptr<TFormDatabase> formDatabase_;
     std::unique_ptr<TDM> dm_;
+    std::unique_ptr<TFormMeldung> formMeldung_;
+    std::unique_ptr<TFormQReport> formQReport_;
+    std::unique_ptr<TFormQUV> formQUV_;
+    std::unique_ptr<TFormTemplates> formTemplates_;
+    std::unique_ptr<TFormCheck> formCheck_;
+    std::unique_ptr<TFormErrors> formErrors_;
 };
 
 } // namespace kova::app

@@ -4,11 +4,15 @@
 #include "app/Platform.h"
 #include "app/StatusPanels.h"
 #include "engine/api/ABSQuery.h"
+#include "files/DatabaseFiles.h"
+#include "files/TemplateCatalogue.h"
+#include "files/Templates.h"
 #include "model/DModule.h"
 #include "registrations/DBView.h"
 
 #include <QApplication>
 #include <QCloseEvent>
+#include <QDir>
 #include <QDesktopServices>
 #include <QFileInfo>
 #include <QGridLayout>
@@ -21,10 +25,13 @@
 #include <QStyle>
 #include <QTimer>
 #include <QToolButton>
+#include <QTreeWidget>
 #include <QUrl>
 #include <QVBoxLayout>
 
 #include <exception>
+#include <stdexcept>
+#include <system_error>
 #include <utility>
 
 namespace kova::app {
@@ -77,9 +84,30 @@ TFormMain::HelpViewer& InstalledHelpViewer() {
     return viewer;
 }
 
-TMsgDlgButton ErrorBox(const char* text) {
-    return MessageDlg(QString::fromUtf8(text), TMsgDlgType::Error, mbOK);
+TMsgDlgButton ErrorBox(const QString& text) { return MessageDlg(text, TMsgDlgType::Error, mbOK); }
+
+TMsgDlgButton ErrorBox(const char* text) { return ErrorBox(QString::fromUtf8(text)); }
+
+QString Quoted(const QString& path) { return QChar(u'"') + path + QChar(u'"'); }
+
+QString DatabaseFilter() {
+    return QString::fromUtf8(kDatabaseFilter.data(), static_cast<qsizetype>(kDatabaseFilter.size()));
 }
+
+// Closes the working database when a command ends, however it ends.
+class TCloseWorkingDatabase {
+public:
+    TCloseWorkingDatabase() = default;
+    TCloseWorkingDatabase(const TCloseWorkingDatabase&) = delete;
+    TCloseWorkingDatabase& operator=(const TCloseWorkingDatabase&) = delete;
+    ~TCloseWorkingDatabase() {
+        try {
+            if (DM != nullptr && DM->ABSDB().Connected()) DM->ABSDB().Close();
+        } catch (const std::exception&) {
+            // Closing only releases the file; there is nothing left to report at this point.
+        }
+    }
+};
 
 } // namespace
 
@@ -158,6 +186,8 @@ void TFormMain::BuildButtons() {
     }
 
     auto guarded = [](auto handler) { return [handler] { RunGuarded(handler); }; };
+    connect(sbNewDB_, &QToolButton::clicked, this, guarded([this] { SBNewDBClick(); }));
+    connect(sbNewDB2_, &QToolButton::clicked, this, guarded([this] { SBNewDBClick(); }));
     connect(sbOpen_, &QToolButton::clicked, this, guarded([this] { SBOpenClick(); }));
     connect(sbOpen2_, &QToolButton::clicked, this, guarded([this] { SBOpenClick(); }));
     connect(sbShowDatabase_, &QToolButton::clicked, this, guarded([this] { SBarDblClick(); }));
@@ -171,7 +201,8 @@ void TFormMain::BuildMenus() {
 
     QMenu* datei = mainMenu->addMenu(QStringLiteral("&Datei"));
     datei->setObjectName(QStringLiteral("Datei1"));
-    MakeAction(datei, "NeueDatenbankanlegen1", QStringLiteral("Neue Datenbank anlegen ..."));
+    QAction* create = MakeAction(datei, "NeueDatenbankanlegen1", QStringLiteral("Neue Datenbank anlegen ..."));
+    connect(create, &QAction::triggered, this, guarded([this] { SBNewDBClick(); }));
     QAction* open = MakeAction(datei, "Datenbankffnen1", QStringLiteral("Datenbank öffnen ..."));
     connect(open, &QAction::triggered, this, guarded([this] { SBOpenClick(); }));
     datenanzeigen1_ = MakeAction(datei, "Datenanzeigen1", QStringLiteral("Daten anzeigen"));
@@ -265,7 +296,7 @@ void TFormMain::StartTimerTimer() {
 void TFormMain::SBOpenClick() {
     TFileDialog& dialog = DM->Open();
     dialog.SetTitle(QStringLiteral("Existierende Datenbank öffnen und bearbeiten ..."));
-    dialog.SetFilter(QString::fromUtf8(kDatabaseFilter.data(), static_cast<qsizetype>(kDatabaseFilter.size())));
+    dialog.SetFilter(DatabaseFilter());
     if (!dialog.Execute()) return;
     dialog.SetInitialDir(QFileInfo(dialog.FileName()).absolutePath());
     OpenDatabaseFile(dialog.FileName());
@@ -295,6 +326,63 @@ void TFormMain::OpenDatabaseFile(const QString& path) {
     }
     if (presented) FormDatabase->ShowModal();
     if (db.Connected()) db.Close();
+}
+
+void TFormMain::FillTemplateCatalogue() {
+    if (FormTemplates == nullptr) throw std::logic_error("the template catalogue has not been created");
+    FormTemplates->Clear();
+    FormTemplates->ShowEntries(TTemplateCatalogue(*DM).Read(TemplatesFolder()));
+}
+
+void TFormMain::SBNewDBClick() {
+    FillTemplateCatalogue();
+    const TCloseWorkingDatabase closeAtEnd;
+    if (!FormTemplates->ShowModal()) return;
+    const QString source = FormTemplates->SelectedTemplatePath();
+    if (source.isEmpty()) {
+        // OK without a chosen template creates nothing; say why instead of doing nothing.
+        const QString text = FormTemplates->LVTemplates().topLevelItemCount() == 0
+                                 ? QStringLiteral("Im Vorlagenordner\r") + Quoted(QDir::toNativeSeparators(TemplatesFolder())) +
+                                       QStringLiteral("\rwurde keine Wettkampfvorlage gefunden.")
+                                 : QStringLiteral("Bitte wählen Sie eine Wettkampfvorlage aus.");
+        (void)MessageDlg(text, TMsgDlgType::Information, mbOK);
+        return;
+    }
+    TFileDialog& save = DM->Save();
+    save.SetTitle(QStringLiteral("Neue Datenbank erzeugen und speichern als ..."));
+    save.SetFilter(DatabaseFilter());
+    if (!save.Execute()) return;
+    CreateDatabaseFromTemplate(source, NewDatabasePath(save.FileName()));
+}
+
+void TFormMain::CreateDatabaseFromTemplate(const QString& templatePath, const QString& target) {
+    TABSDatabase& db = DM->ABSDB();
+    if (db.Connected()) db.Close();  // the target may be the file that was open
+    if (const std::error_code failure = CopyDatabaseFile(templatePath, target)) {
+        // An older file of that name must not be opened as if it were the new database.
+        (void)ErrorBox(QStringLiteral("Die Vorlage konnte nicht in die Zieldatei kopiert werden:\r\r") + Quoted(target) +
+                       QStringLiteral("\r\rBitte prüfen Sie, ob der Ordner beschreibbar ist und die Datei nicht von "
+                                      "einem anderen Programm benutzt wird."));
+        return;
+    }
+    db.SetDatabaseFileName(target.toStdString());
+    FormDatabase->EdSchool().clear();
+    bool presented = false;
+    try {
+        if (!DM->TalmirMySQLTools().RunSQL(DM->ABSQCheck(), TTalmirMySQLTools::kOpen, "SELECT * FROM Wettkampf")) {
+            (void)ErrorBox(kCannotOpenDatabase);
+            return;
+        }
+        UpdateDatabase();
+        PresentDatabase(target);
+        // A new database has no school yet: the window opens on the school data.
+        FormDatabase->PanelMain().setVisible(FormDatabase->EdSchool().text().size() >= 2);
+        presented = true;
+    } catch (const std::exception&) {
+        (void)ErrorBox(QStringLiteral("Die Zieldatei konnte nicht angelegt werden,\roder die Datenbank hat einen Fehler.\r\r") +
+                       Quoted(target));
+    }
+    if (presented) FormDatabase->ShowModal();
 }
 
 void TFormMain::UpdateDatabase() {

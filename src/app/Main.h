@@ -50,8 +50,12 @@ public:
     // The presentation sequence for the database ABSDB points to; `path` goes into both status
     // bars. Errors pass to the caller.
     void PresentDatabase(const QString& path);
+    // Fills the template catalogue FormTemplates from the templates folder (the newest template
+    // selected). Engine errors of a template that cannot be read pass to the caller.
+    void FillTemplateCatalogue();
 
     // ---- Handlers ----
+    void SBNewDBClick();
     void SBOpenClick();
     void SBarDblClick();
     void Hilfe2Click();
@@ -72,6 +76,9 @@ private:
     void BuildMenus();
     // P4: the export controls follow SBSave.
     void EnableExportControls();
+    // Steps after the choices of SBNewDBClick: copy the template to the target, then open,
+    // upgrade and present the copy.
+    void CreateDatabaseFromTemplate(const QString& templatePath, const QString& target);
     void FormCloseQuery();
     void FormClose();
 

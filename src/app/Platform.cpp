@@ -6,10 +6,28 @@
 #include <QDir>
 #include <QFileInfo>
 
+#include <utility>
+
 namespace kova::app {
 
+namespace {
+
+QString& RedirectedTemplatesFolder() {
+    static QString folder;
+    return folder;
+}
+
+} // namespace
+
 QString TemplatesFolder() {
+    const QString& redirected = RedirectedTemplatesFolder();
+    if (!redirected.isEmpty()) return redirected;
     return QDir(QCoreApplication::applicationDirPath()).filePath(QStringLiteral("Vorlagen")) + QChar(u'/');
+}
+
+QString SetTemplatesFolder(QString folder) {
+    if (!folder.isEmpty() && !folder.endsWith(QChar(u'/'))) folder += QChar(u'/');
+    return std::exchange(RedirectedTemplatesFolder(), std::move(folder));
 }
 
 QString InitialFolder() { return QDir::homePath(); }

@@ -7,6 +7,10 @@ namespace kova::app {
 
 // The folder of competition templates: "Vorlagen" beside the executable, with a trailing "/".
 [[nodiscard]] QString TemplatesFolder();
+// Points TemplatesFolder at another folder (a trailing "/" is added when missing); an empty text
+// goes back to the folder beside the executable. Returns the folder set before (empty: none).
+// The program never redirects it; tests and benchmarks use their own folders of templates.
+QString SetTemplatesFolder(QString folder);
 // The folder a file dialog starts in when nothing else is known: the user's home folder.
 [[nodiscard]] QString InitialFolder();
 // The help file: the program's path with its extension (if any) replaced by ".chm".

@@ -3,6 +3,7 @@
 #include "StatementSplitter.h"
 
 #include "engine/api/ABSApiErrors.h"
+#include "engine/api/ABSHostHooks.h"
 
 #include <exception>
 #include <vector>
@@ -21,10 +22,38 @@ SqlRunner::SqlRunner(const std::string& fileName, const std::string& password, R
     database_.SetDatabaseName(kDatabaseAlias);
     database_.SetDatabaseFileName(fileName);
     database_.SetPassword(password);
-    // A shell has nobody to ask for another password or a repair.
-    database_.SetSilentMode(true);
-    database_.Open();
+    Connect();
     query_.SetDatabaseName(kDatabaseAlias);
+}
+
+void SqlRunner::Connect() {
+    if (!options_.Repair) {
+        // A shell has nobody to ask for another password or a repair.
+        database_.SetSilentMode(true);
+        database_.Open();
+        return;
+    }
+    // --repair is the answer to the repair question; the shell has no window to wait in, and
+    // the messages become lines of its output.
+    database_.SetSilentMode(false);
+    database_.Events().OnNeedRepair = [](TABSDatabase&, bool& repair) { repair = true; };
+    database_.Events().BeforeRepair = [this](TABSDatabase&) { repaired_ = true; };
+    TABSHostHooks hooks;
+    hooks.AskYesNo = [](const std::string&) { return true; };
+    hooks.ShowMessage = [this](TABSMessageKind, const std::string& text) {
+        std::size_t start = 0;
+        while (start < text.size()) {
+            std::size_t end = text.find_first_of("\r\n", start);
+            if (end == std::string::npos) end = text.size();
+            if (end > start) repairNotes_.push_back(text.substr(start, end - start));
+            start = end + 1;
+        }
+    };
+    struct Restore {
+        TABSHostHooks previous;
+        ~Restore() { SetHostHooks(std::move(previous)); }
+    } restore{SetHostHooks(std::move(hooks))};
+    database_.Open();
 }
 
 SqlRunner::~SqlRunner() {

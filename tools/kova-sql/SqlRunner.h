@@ -15,6 +15,7 @@
 #include <cstdio>
 #include <string>
 #include <string_view>
+#include <vector>
 
 namespace kova::shell {
 
@@ -22,6 +23,9 @@ struct RunOptions {
     ResultFormat Format;
     bool Echo = false;
     bool KeepGoing = false;
+    // Rebuild a file that needs repair (it was not closed correctly, or has an old format) while
+    // connecting. Off, such a file is opened as it is: the caller refuses it beforehand.
+    bool Repair = false;
 };
 
 class SqlRunner {
@@ -37,6 +41,11 @@ public:
     // stop (a failure without KeepGoing); Failed() tells whether anything failed so far.
     [[nodiscard]] bool RunText(std::string_view text);
     [[nodiscard]] bool Failed() const noexcept { return failed_; }
+    // Whether connecting rebuilt the file (RunOptions::Repair).
+    [[nodiscard]] bool Repaired() const noexcept { return repaired_; }
+    // What the engine told while connecting: the old-format note and the rebuild's report, line by
+    // line (line ends removed).
+    [[nodiscard]] const std::vector<std::string>& RepairNotes() const noexcept { return repairNotes_; }
 
 private:
     // Runs one statement and returns its output.
@@ -48,7 +57,13 @@ private:
     RunOptions options_;
     std::FILE* out_;
     std::FILE* err_;
+    // Connects; with RunOptions::Repair the engine's questions are answered yes and its messages
+    // collected.
+    void Connect();
+
     bool failed_ = false;
+    bool repaired_ = false;
+    std::vector<std::string> repairNotes_;
     TABSDatabase database_;
     TABSQuery query_;
 };

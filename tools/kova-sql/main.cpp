@@ -6,6 +6,15 @@
 //            [--max-connections N] DBFILE      creates an empty database (replacing the file);
 //                                              with SQL to run, --create only makes a missing file
 //   kova-sql --info [--password TEXT] DBFILE    prints the file's settings, one "key: value" a line
+//   kova-sql --repair [--password TEXT] DBFILE [-c SQL]...
+//                                              rebuilds a file that needs repair (it was not closed
+//                                              correctly, or has an old format) before running SQL;
+//                                              without SQL it prints "repaired: DBFILE" and the
+//                                              rebuild's report, or "no repair needed: DBFILE"
+//
+// Without --repair a file that needs repair is refused: "error: database file 'DBFILE' needs
+// repair (...); run again with --repair" and exit status 1, the file left as it is. With SQL to
+// run, the lines about a repair go to stderr so that stdout holds only the statements' output.
 //
 // The SQL comes from the -c arguments in order, else from standard input when that is not a
 // terminal. Rows print as a TAB-separated header and one TAB-separated line per row.
@@ -20,6 +29,7 @@
 #include <filesystem>
 #include <iostream>
 #include <iterator>
+#include <optional>
 #include <string>
 
 #include "ShellOptions.h"
@@ -39,6 +49,7 @@ constexpr OptionSpec kOptions[] = {
     {"--cipher", true},          {"--page-size", true}, {"--extent", true},
     {"--max-connections", true}, {"--null", true},     {"--no-header", false},
     {"--echo", false},           {"--keep-going", false}, {"-c", true},
+    {"--repair", false},
 };
 
 // The only file argument of a command.
@@ -112,6 +123,26 @@ int PrintInfo(const ShellArguments& args) {
     return 0;
 }
 
+// Why a file needs repair, read from its header without changing the file; nothing when it does
+// not. Opening errors (a wrong password, no database file) pass on as they would when running SQL.
+std::optional<std::string> RepairReason(const ShellArguments& args, const std::string& file) {
+    // A missing file is the engine's to report, in the words it uses for it.
+    if (!std::filesystem::exists(file)) return std::nullopt;
+    kova::TABSDiskDatabaseData database(file);
+    kova::TABSConnectOptions options;
+    options.Password = Password(args, 0);
+    options.ReadOnly = true;
+    const kova::TABSConnection connection = database.ConnectSession(options);
+    std::optional<std::string> reason;
+    if (database.NeedsRepair()) {
+        reason = database.FileInfo().FormatVersion < kova::FileHeader::kMinimumFormatVersion
+                     ? "it has an old format"
+                     : "it was not closed correctly";
+    }
+    database.DisconnectSession(connection.SessionID);
+    return reason;
+}
+
 // The SQL texts to run: each -c argument, else standard input. A terminal is not read: the
 // shell is no interactive prompt, and waiting on one would only hang.
 std::vector<std::string> SqlTexts(const ShellArguments& args) {
@@ -129,15 +160,32 @@ int RunSql(const ShellArguments& args) {
     options.Format.Header = !args.Has("--no-header");
     options.Echo = args.Has("--echo");
     options.KeepGoing = args.Has("--keep-going");
+    options.Repair = args.Has("--repair");
     const bool create = args.Has("--create");
     const std::vector<std::string> texts = SqlTexts(args);
-    if (texts.empty() && !create) throw ArgumentError("no mode given");
+    if (texts.empty() && !create && !options.Repair) throw ArgumentError("no mode given");
     // --create alone makes a fresh file (replacing one that exists); with statements to run it
     // creates the file only when it is missing, so that a script can be run again.
     if (create) CreateDatabase(args, texts.empty());
-    if (texts.empty()) return 0;
+    if (texts.empty() && !options.Repair) return 0;
 
+    if (!options.Repair) {
+        if (const std::optional<std::string> reason = RepairReason(args, file)) {
+            std::fprintf(stderr, "error: database file '%s' needs repair (%s); run again with --repair\n", file.c_str(),
+                         reason->c_str());
+            return 1;
+        }
+    }
     kova::shell::SqlRunner runner(file, args.Value("--password").value_or(""), options, stdout, stderr);
+    // A repair is the whole result of a run without SQL; beside SQL it is a note.
+    std::FILE* notes = texts.empty() ? stdout : stderr;
+    if (runner.Repaired()) {
+        std::fprintf(notes, "repaired: %s\n", file.c_str());
+    } else if (texts.empty()) {
+        std::fprintf(notes, "no repair needed: %s\n", file.c_str());
+    }
+    for (const std::string& line : runner.RepairNotes()) std::fprintf(notes, "%s\n", line.c_str());
+    std::fflush(notes);
     for (const std::string& text : texts) {
         if (!runner.RunText(text)) return 1;
     }
@@ -148,6 +196,7 @@ int Run(const ShellArguments& args) {
     const bool create = args.Has("--create");
     const bool info = args.Has("--info");
     if (create && info) throw ArgumentError("--create and --info exclude each other");
+    if (info && args.Has("--repair")) throw ArgumentError("--repair and --info exclude each other");
     if (info) {
         if (args.Has("-c")) throw ArgumentError("--info runs no SQL");
         return PrintInfo(args);

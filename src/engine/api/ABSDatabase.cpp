@@ -3,8 +3,10 @@
 #include "engine/api/ABSApiErrors.h"
 #include "engine/api/ABSDataSet.h"
 #include "engine/api/ABSHostHooks.h"
+#include "engine/api/ABSRepair.h"
 #include "engine/api/ABSSession.h"
 
+#include <exception>
 #include <filesystem>
 
 namespace kova {
@@ -17,7 +19,7 @@ std::mutex& RebuilderMutex() {
 }
 
 TABSDatabaseRebuilder& InstalledRebuilder() {
-    static TABSDatabaseRebuilder rebuilder;
+    static TABSDatabaseRebuilder rebuilder = DefaultDatabaseRebuilder();
     return rebuilder;
 }
 
@@ -33,6 +35,12 @@ TABSDatabaseRebuilder& InstalledRebuilder() {
 }
 
 } // namespace
+
+TABSDatabaseRebuilder DefaultDatabaseRebuilder() {
+    return [](TABSDatabase& database, const std::string& newFileName, std::string& log) {
+        return database.RepairDatabase(newFileName, log);
+    };
+}
 
 TABSDatabaseRebuilder SetDatabaseRebuilder(TABSDatabaseRebuilder rebuilder) {
     std::lock_guard lock(RebuilderMutex());
@@ -244,7 +252,9 @@ void TABSDatabase::Rebuild() {
         TABSQuietOpenScope quiet;
         try {
             ok = rebuilder(*this, newFileName, report);
-        } catch (const EABSError& error) {
+        } catch (const std::exception& error) {
+            // Whatever stopped the rebuild (also a failure of the file system or of memory) is
+            // its report; the old file is still there to connect to after the error.
             ok = false;
             report = error.what();
         }
@@ -252,17 +262,21 @@ void TABSDatabase::Rebuild() {
     // The rebuild connects this database to the old file; the file must be closed before it is
     // replaced.
     Close();
-    std::error_code error;
+    if (ok && !FileExists(newFileName)) {
+        ok = false;
+        report = FormatMessage(apierr::kFileMissing, {newFileName});
+    }
     if (ok) {
-        // rename replaces the old file in one step: there is no moment without a database file.
-        std::filesystem::rename(newFileName, fileName, error);
-        if (error) {
+        // The old file goes only when the new one is complete on disk, and in one step: at no
+        // moment is there no database file, or a half-written one, under the old name.
+        if (std::string failure = ReplaceFileDurably(newFileName, fileName); !failure.empty()) {
             ok = false;
-            report = error.message();
+            report = std::move(failure);
         }
     }
     if (!ok) {
-        std::filesystem::remove(newFileName, error);
+        std::error_code ignored;
+        std::filesystem::remove(newFileName, ignored);
         if (report.empty()) report = apierr::kUnknownError;
     }
     if (!report.empty()) {
@@ -320,6 +334,18 @@ void TABSDatabase::ReleaseReference(TABSDataSet& dataSet) {
 void TABSDatabase::FlushBuffers() {
     if (!Connected()) ComponentError(apierr::kDatabaseClosed);
     connection_->FlushBuffers();
+}
+
+bool TABSDatabase::RepairDatabase(const std::string& newFileName, std::string& log) {
+    if (databaseName_.empty()) ComponentError(apierr::kDatabaseNameMissing);
+    TABSSession& session = AttachSession();
+    if (Connected()) ComponentError(apierr::kDatabaseOpen);
+    TABSRepairProgress progress(*this);
+    log.clear();
+    TABSDatabaseRepair repair(*this, session, progress);
+    const bool ok = repair.Run(newFileName, log);
+    progress.Finish();
+    return ok;
 }
 
 void TABSDatabase::CreateDatabase(std::uint8_t cipher, std::uint16_t pageSize, std::uint16_t pageCountInExtent) {

@@ -57,12 +57,16 @@ struct TABSDatabaseEvents {
     TABSDatabaseNotifyEvent AfterChangeDatabaseSettings;
 };
 
-// Rebuilds a database file into `newFileName` (copying every table; the table copy provides
-// it). Called on the disconnected database with prompts suppressed; returns whether the rebuild
-// succeeded and fills `log` with the problems met (or the reason of the failure).
+// Rebuilds a database file into `newFileName`. Called on the disconnected database with prompts
+// suppressed; returns whether the rebuild succeeded and fills `log` with the problems met (or the
+// reason of the failure).
 using TABSDatabaseRebuilder = std::function<bool(TABSDatabase& database, const std::string& newFileName, std::string& log)>;
-// Installs the process-wide rebuilder; returns the one installed before.
+// Installs the process-wide rebuilder that connecting uses for a file that needs repair; returns
+// the one installed before. The process starts with TABSDatabase::RepairDatabase; an empty
+// function leaves connecting without a rebuild (it then fails with 20238).
 TABSDatabaseRebuilder SetDatabaseRebuilder(TABSDatabaseRebuilder rebuilder);
+// The rebuilder the process starts with: `database.RepairDatabase(newFileName, log)`.
+[[nodiscard]] TABSDatabaseRebuilder DefaultDatabaseRebuilder();
 
 class TABSDatabase : public TABSComponent {
 public:
@@ -87,6 +91,18 @@ public:
     // file is replaced). Requires a disconnected database and a file name.
     void CreateDatabase(std::uint8_t cipher = 0, std::uint16_t pageSize = FileHeader::kDefaultPageSize,
                         std::uint16_t pageCountInExtent = FileHeader::kDefaultPageCountInExtent);
+    // Rebuilds this database's file into `newFileName` (an existing file of that name is
+    // replaced): every table is mended in repair mode and copied with its indexes into a new file
+    // with the same password, cipher, page size, pages per extent and MaxConnections. The old file
+    // is held exclusively and left unchanged. Requires a name ("Database name missing") and a
+    // disconnected database ("Cannot perform this operation on an open database"). Progress goes
+    // to BeforeRepair / OnRepairProgress / AfterRepair, or to the host's wait window ("Repairing
+    // Database...") when BeforeRepair is not set and SilentMode is off. `log` is emptied and then
+    // receives one line per problem (records, values and tables that could not be read, rows that
+    // could not be copied). Returns false when the progress asked to stop ("Terminated by User."
+    // ends the log then); errors that make the rebuild impossible pass on. Swapping the files is
+    // the caller's (connecting does it; see ReplaceFileDurably in ABSRepair.h).
+    [[nodiscard]] bool RepairDatabase(const std::string& newFileName, std::string& log);
 
     // ---- Properties ----
     [[nodiscard]] std::string_view CurrentVersion() const noexcept { return kCurrentVersion; }

@@ -6,10 +6,15 @@
 // dataset or its database is read-only. FieldDefs / IndexDefs describe the table: they are read
 // when it opens, used by CreateTable, and replaced by ImportTable.
 //
-// ImportTable makes this (closed) table a new table with the structure and rows of another open
-// dataset. Progress goes to BeforeImport / OnImportProgress / AfterImport; without a BeforeImport
-// handler the host's wait window shows "Import Table...", unless the database is in SilentMode or
-// the table is a temporary one (database "TEMP").
+// Whole-table operations, each reporting progress through its trio of events (Before…, On…Progress,
+// After…); without the Before… handler the host's wait window shows the operation's message,
+// unless the database is in SilentMode or the table is a temporary one (database "TEMP"):
+//   ImportTable       this (closed) table becomes a new table with the structure and rows of
+//                     another open dataset ("Import Table...").
+//   CopyTable         this table, structure and rows, under a new name into this database, into
+//                     MEMORY or into another database file ("Copy Table...").
+//   RestructureTable  this (closed) table takes the FieldDefs / IndexDefs set on the object and
+//                     keeps its rows, matched by field id ("Restructure Table...").
 #pragma once
 
 #include "engine/api/ABSDataSet.h"
@@ -33,6 +38,12 @@ struct TABSTableEvents {
     TABSTableNotifyEvent BeforeImport;
     TABSTableProgressEvent OnImportProgress;
     TABSTableNotifyEvent AfterImport;
+    TABSTableNotifyEvent BeforeCopy;
+    TABSTableProgressEvent OnCopyProgress;
+    TABSTableNotifyEvent AfterCopy;
+    TABSTableNotifyEvent BeforeRestructure;
+    TABSTableProgressEvent OnRestructureProgress;
+    TABSTableNotifyEvent AfterRestructure;
 };
 
 class TABSTable : public TABSDataSet {
@@ -73,6 +84,30 @@ public:
     // exactly when the log did not grow. FieldDefs and IndexDefs describe the new table afterwards.
     bool ImportTable(TABSDataSet& source, std::string& log, const TABSIndexDefs* indexes = nullptr);
 
+    // Copies this table, its rows and (with `copyIndexes`) its indexes, under `newTableName`:
+    // into `destinationFileName` (connected for the copy with `destinationPassword` through a
+    // temporary database "TempDb<n>" of this table's session), into MEMORY when that is "MEMORY",
+    // or into this table's own database when it is empty. Progress runs from `progressMin` to
+    // `progressMax` through OnCopyProgress (or the wait window); `continueCopy` is the flag the
+    // progress handler clears to stop.
+    // Raises 30447 for a copy onto this very table, 20297 for a field without field object,
+    // 30448 (10515 in MEMORY) for an existing table without `overwrite`, 30450 for a failed
+    // creation and the errors of connecting the destination; with `ignoreErrors` those go to
+    // `log` and the result is false. Rows that fail are logged or raised as CopyRows does. The
+    // result is false too when the copy was stopped. An open table is closed for the copy and
+    // opened again on its row afterwards.
+    bool CopyTable(const std::string& newTableName, std::string& log, int progressMax, int progressMin,
+                   bool copyIndexes, bool overwrite, bool ignoreErrors, const std::string& destinationFileName,
+                   const std::string& destinationPassword, bool& continueCopy);
+
+    // Gives the stored table the FieldDefs and IndexDefs of this (closed) object, keeping the rows:
+    // a field definition that keeps the ObjectID of a field keeps its values (converted when its
+    // type changed), one with ObjectID 0 is new and stays empty, a field left out is dropped.
+    // Not-null and check constraints stay with their fields. Returns false with the reason in
+    // `log` when the table could not be rebuilt; the table is then as it was. Raises 20180 inside
+    // a transaction. FieldDefs / IndexDefs describe the stored table afterwards.
+    bool RestructureTable(std::string& log);
+
 protected:
     [[nodiscard]] std::unique_ptr<TABSLocalCursor> OpenCursor(TABSDatabase& database) override;
 
@@ -85,6 +120,10 @@ private:
     void Reorder();
     // Runs `action` with the database found and referenced, and gives the reference back.
     void WithDatabase(const std::function<void(const TABSTableAccess&, TABSDatabase&)>& action);
+    // Loads FieldDefs / IndexDefs from the stored table (when it exists).
+    void ReadDefinitions(const TABSTableAccess& access);
+    // Whole-table operations show no wait window for this table.
+    [[nodiscard]] bool QuietProgress(const TABSDatabase& database) const;
 
     std::string tableName_;
     std::string indexName_;

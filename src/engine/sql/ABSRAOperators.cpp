@@ -21,6 +21,11 @@ struct RowLess {
     }
 };
 
+[[nodiscard]] bool SameText(const TABSVariant& a, const TABSVariant& b) noexcept {
+    return !a.IsNull() && !b.IsNull() && a.BaseType() == b.BaseType() && IsAnsiTextType(a.BaseType()) &&
+           a.TextData() == b.TextData();
+}
+
 [[nodiscard]] TABSVariant NullOf(TABSBaseType type) {
     TABSVariant value;
     if (type != TABSBaseType::bftUnknown) value.SetType(type);
@@ -84,6 +89,9 @@ void TABSAOJoin::Produce() {
     const auto compareKeys = [&](const TABSAORow& a, const std::vector<std::size_t>& aKeys, const TABSAORow& b,
                                  const std::vector<std::size_t>& bKeys) {
         for (std::size_t k = 0; k < aKeys.size(); ++k) {
+            // Keys are mostly equal texts (an identifier and the reference to it); equal bytes
+            // are equal to the collation too, without asking it.
+            if (SameText(a[aKeys[k]], b[bKeys[k]])) continue;
             TABSCompareResult result;
             try {
                 result = a[aKeys[k]].Compare(b[bKeys[k]]);

@@ -106,7 +106,55 @@ private:
     return part;
 }
 
+// Text of printable ASCII characters only: every one of them weighs in the collation, so two
+// such texts that differ in a byte never compare equal.
+[[nodiscard]] bool PlainAscii(std::string_view text) noexcept {
+    for (const char c : text) {
+        if (c < 0x20 || c > 0x7E) return false;
+    }
+    return true;
+}
+
 } // namespace
+
+std::vector<TABSAOTextEquality> TextEqualities(const std::vector<TABSExprNode*>& conditions,
+                                               const std::vector<TABSAOColumn>& columns) {
+    std::vector<TABSAOTextEquality> equalities;
+    for (const TABSExprNode* node : conditions) {
+        if (node->IgnoreCase() || node->Partial() || node->Op() != opEQ) continue;
+        if (node->NodeClass() != TABSExprNodeClass::Comparison || node->Children().size() != 2) continue;
+        const auto& comparison = static_cast<const TABSExprNodeComparison&>(*node);
+        if (comparison.Quantifier() != TABSQuantifier::None || !comparison.SqlNullSemantics()) continue;
+        const TABSExprNode* field = node->Children()[0].get();
+        const TABSExprNode* constant = node->Children()[1].get();
+        if (field->NodeClass() == TABSExprNodeClass::Const) std::swap(field, constant);
+        if (field->NodeClass() != TABSExprNodeClass::Field || constant->NodeClass() != TABSExprNodeClass::Const) continue;
+        const TABSVariant& value = static_cast<const TABSExprNodeConst*>(constant)->Value();
+        if (value.IsNull() || !IsAnsiTextType(value.BaseType()) || !PlainAscii(value.TextData())) continue;
+        const auto& named = static_cast<const TABSExprNodeField&>(*field);
+        for (std::size_t i = 0; i < columns.size(); ++i) {
+            if (!columns[i].MatchesQualifier(named.Qualifier()) ||
+                UpperCaseText(columns[i].Name) != UpperCaseText(named.Name())) {
+                continue;
+            }
+            if (IsAnsiTextType(columns[i].BaseType)) equalities.push_back({i, value.TextData()});
+            break;
+        }
+    }
+    return equalities;
+}
+
+bool RefutedByText(const std::vector<TABSAOTextEquality>& equalities, TABSAOColumnLoader& row) {
+    for (const TABSAOTextEquality& equality : equalities) {
+        const TABSVariant& value = row.Load(equality.Column);
+        // Null equals nothing; the condition would not hold either.
+        if (value.IsNull()) return true;
+        if (IsAnsiTextType(value.BaseType()) && value.TextData() != equality.Text && PlainAscii(value.TextData())) {
+            return true;
+        }
+    }
+    return false;
+}
 
 std::optional<std::vector<TABSRecordID>> IndexedCandidates(TABSTableData& table, TABSSessionID session,
                                                            const std::vector<TABSExprNode*>& conditions,

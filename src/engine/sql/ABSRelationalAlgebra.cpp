@@ -7,7 +7,10 @@
 #include "engine/sql/ABSTableCursor.h"
 
 #include <algorithm>
+#include <numeric>
 #include <set>
+#include <string_view>
+#include <unordered_map>
 
 namespace kova {
 
@@ -137,15 +140,75 @@ void TABSAO::RemoveDuplicates() {
     rows_ = std::move(kept);
 }
 
+namespace {
+
+// The places of a text column's values in the collation order: equal places for texts the
+// collation finds equal, -1 for null (nulls come first). Nothing when the column holds anything
+// but 8-bit text, which then compares value by value.
+[[nodiscard]] std::optional<std::vector<std::int64_t>> TextRanks(const std::vector<TABSAORow>& rows,
+                                                                 std::size_t column, bool ignoreCase) {
+    std::unordered_map<std::string_view, std::size_t> idOf;
+    std::vector<std::string_view> distinct;
+    std::vector<std::int64_t> ids(rows.size(), -1);
+    for (std::size_t r = 0; r < rows.size(); ++r) {
+        const TABSVariant& value = rows[r][column];
+        if (value.IsNull()) continue;
+        if (!IsAnsiTextType(value.BaseType())) return std::nullopt;
+        const auto [found, added] = idOf.try_emplace(value.TextData(), distinct.size());
+        if (added) distinct.push_back(value.TextData());
+        ids[r] = static_cast<std::int64_t>(found->second);
+    }
+    std::vector<std::size_t> order(distinct.size());
+    std::iota(order.begin(), order.end(), std::size_t{0});
+    std::sort(order.begin(), order.end(), [&](std::size_t a, std::size_t b) {
+        return CompareText(distinct[a], distinct[b], ignoreCase) < 0;
+    });
+    std::vector<std::int64_t> rankOf(distinct.size());
+    std::int64_t rank = 0;
+    for (std::size_t i = 0; i < order.size(); ++i) {
+        if (i > 0 && CompareText(distinct[order[i - 1]], distinct[order[i]], ignoreCase) != 0) ++rank;
+        rankOf[order[i]] = rank;
+    }
+    for (std::int64_t& id : ids) {
+        if (id >= 0) id = rankOf[static_cast<std::size_t>(id)];
+    }
+    return ids;
+}
+
+} // namespace
+
 void TABSAO::SortRows() {
-    std::stable_sort(rows_.begin(), rows_.end(), [this](const TABSAORow& a, const TABSAORow& b) {
-        for (const TABSAOSortColumn& key : sort_) {
-            int order = NullsFirstOrder(a[key.Column].Compare(b[key.Column], key.CaseInsensitive));
-            if (key.Descending) order = -order;
-            if (order != 0) return order < 0;
+    // The collation is by far the dearest part of comparing texts, so each distinct text of a
+    // key column is placed once and the rows then compare by those places.
+    struct Key {
+        TABSAOSortColumn sort;
+        std::optional<std::vector<std::int64_t>> ranks;
+    };
+    std::vector<Key> keys;
+    keys.reserve(sort_.size());
+    for (const TABSAOSortColumn& column : sort_) keys.push_back({column, TextRanks(rows_, column.Column, column.CaseInsensitive)});
+    std::vector<std::size_t> order(rows_.size());
+    std::iota(order.begin(), order.end(), std::size_t{0});
+    std::stable_sort(order.begin(), order.end(), [&](std::size_t a, std::size_t b) {
+        for (const Key& key : keys) {
+            int result = 0;
+            if (key.ranks) {
+                const std::int64_t ra = (*key.ranks)[a];
+                const std::int64_t rb = (*key.ranks)[b];
+                result = ra < rb ? -1 : (ra > rb ? 1 : 0);
+            } else {
+                const std::size_t c = key.sort.Column;
+                result = NullsFirstOrder(rows_[a][c].Compare(rows_[b][c], key.sort.CaseInsensitive));
+            }
+            if (key.sort.Descending) result = -result;
+            if (result != 0) return result < 0;
         }
         return false;
     });
+    std::vector<TABSAORow> sorted;
+    sorted.reserve(rows_.size());
+    for (const std::size_t i : order) sorted.push_back(std::move(rows_[i]));
+    rows_ = std::move(sorted);
 }
 
 // ---- TABSAORowSource ----
@@ -169,6 +232,7 @@ std::optional<TABSColumnInfo> TABSAORowSource::FindColumn(std::string_view quali
 
 const TABSVariant& TABSAORowSource::ColumnValue(std::size_t index) const {
     if (index >= kOuterColumnBase) return outer_->ColumnValue(index - kOuterColumnBase);
+    if (loader_) return loader_->Load(index);
     if (!row_) return null_;
     return (*row_)[index];
 }
@@ -186,7 +250,11 @@ std::unique_ptr<TABSSubqueryRows> TABSQueryEnvironment::RunSubquery(const TABSQu
     TABSTableAccess access(*context_);
     TABSEnvironmentPool pool(*context_);
     std::unique_ptr<TABSAO> tree = BuildQueryTree(mutableQuery, access, &outer, pool);
-    tree->Open();
+    {
+        TABSStatementReadLocks locks(*context_);
+        locks.Lock(*tree);
+        tree->Open();
+    }
     auto result = std::make_shared<CachedRows>();
     result->columns = tree->VisibleColumnCount();
     result->rows.reserve(tree->Rows().size());
@@ -254,39 +322,88 @@ void TABSAOTable::AddCondition(TABSExprNode* condition) {
     conditions_.push_back(condition);
 }
 
+namespace {
+
+// One record of a table as a row: each column is decoded the first time it is asked for, so
+// that a record the conditions turn down costs only the columns they read.
+class RecordColumnLoader final : public TABSAOColumnLoader {
+public:
+    RecordColumnLoader(TABSTableData& table, TABSSessionID session, std::size_t columns)
+        : table_(table), session_(session), record_(table.NewRecordBuffer()), row_(columns),
+          loaded_(columns, false), blobs_(table.FieldDefs().HasBlobFields()) {}
+    ~RecordColumnLoader() override {
+        if (blobs_) table_.ReleaseRecordBuffer(record_, true);
+    }
+    RecordColumnLoader(const RecordColumnLoader&) = delete;
+    RecordColumnLoader& operator=(const RecordColumnLoader&) = delete;
+
+    void Read(const TABSRecordID& id) {
+        // Cached BLOB values belong to the record the buffer held before.
+        if (blobs_) table_.ReleaseRecordBuffer(record_, false);
+        {
+            std::lock_guard lock(table_.Mutex());
+            table_.ReadRecord(session_, id, record_);
+        }
+        std::fill(loaded_.begin(), loaded_.end(), false);
+    }
+    [[nodiscard]] const TABSVariant& Load(std::size_t index) override {
+        if (!loaded_[index]) {
+            row_[index] = ReadFieldValue(table_, session_, record_, index);
+            loaded_[index] = true;
+        }
+        return row_[index];
+    }
+    // The whole row (every column decoded); the loader starts a fresh row for the next record.
+    [[nodiscard]] TABSAORow TakeRow() {
+        for (std::size_t i = 0; i < row_.size(); ++i) (void)Load(i);
+        TABSAORow row(row_.size());
+        row.swap(row_);
+        return row;
+    }
+
+private:
+    TABSTableData& table_;
+    TABSSessionID session_;
+    std::vector<std::uint8_t> record_;
+    TABSAORow row_;
+    std::vector<bool> loaded_;
+    bool blobs_;
+};
+
+} // namespace
+
 void TABSAOTable::Produce() {
     if (!handle_) handle_ = access_.OpenTable(table_);
-    const auto passes = [this](const TABSAORow& row) {
-        rowSource_->SetRow(&row);
-        for (TABSExprNode* condition : conditions_) {
-            if (!ConditionHolds(*condition)) return false;
-        }
-        return true;
-    };
-    TABSAORow row(columns_.size());
-    if (!conditions_.empty()) {
+    {
         TABSTableData& table = handle_.Table();
         const TABSSessionID session = handle_.Session();
-        if (auto candidates = IndexedCandidates(table, session, conditions_, columns_)) {
-            std::vector<std::uint8_t> record = table.NewRecordBuffer();
-            for (const TABSRecordID& id : *candidates) {
-                {
-                    std::lock_guard lock(table.Mutex());
-                    table.ReadRecord(session, id, record);
-                }
-                for (std::size_t i = 0; i < row.size(); ++i) row[i] = ReadFieldValue(table, session, record, i);
-                if (passes(row)) rows_.push_back(row);
+        RecordColumnLoader loader(table, session, columns_.size());
+        const std::vector<TABSAOTextEquality> equalities = TextEqualities(conditions_, columns_);
+        const auto take = [&](const TABSRecordID& id) {
+            loader.Read(id);
+            if (RefutedByText(equalities, loader)) return;
+            rowSource_->SetLoader(&loader);
+            for (TABSExprNode* condition : conditions_) {
+                if (!ConditionHolds(*condition)) return;
             }
+            rows_.push_back(loader.TakeRow());
+        };
+        std::optional<std::vector<TABSRecordID>> candidates;
+        if (!conditions_.empty()) candidates = IndexedCandidates(table, session, conditions_, columns_);
+        try {
+            if (candidates) {
+                for (const TABSRecordID& id : *candidates) take(id);
+            } else {
+                for (auto id = table.FirstRecord(session); id; id = table.NextRecord(session, *id)) take(*id);
+            }
+        } catch (...) {
             rowSource_->SetRow(nullptr);
-            return;
+            throw;
         }
+        rowSource_->SetRow(nullptr);
     }
-    TABSTableCursor cursor(std::move(handle_), false, alias_);
-    for (bool onRow = cursor.First(); onRow; onRow = cursor.Next()) {
-        for (std::size_t i = 0; i < row.size(); ++i) cursor.GetValue(i, row[i]);
-        if (passes(row)) rows_.push_back(row);
-    }
-    rowSource_->SetRow(nullptr);
+    // The rows are read: the table is not held open beyond the scan.
+    handle_.Close();
 }
 
 // ---- TABSAOTableExpr ----
@@ -301,8 +418,14 @@ void TABSAOTableExpr::AddOutput(TABSAOColumn column, TABSAOOutputItem item) {
 
 void TABSAOTableExpr::Produce() {
     TABSQueryEnvironment* environment = pool_->For(&sourceRows_);
+    // The source rows are not read again once projected, so a column that only one output takes
+    // as it is can be moved instead of copied.
+    std::vector<int> takers(source_->Columns().size(), 0);
+    for (const TABSAOOutputItem& item : items_) {
+        if (!item.Expression) ++takers[item.SourceColumn];
+    }
     std::int64_t rowNumber = 0;
-    for (const TABSAORow& sourceRow : source_->Rows()) {
+    for (TABSAORow& sourceRow : source_->Rows()) {
         sourceRows_.SetRow(&sourceRow);
         environment->SetRowNumber(rowNumber + 1);
         bool passes = true;
@@ -315,9 +438,15 @@ void TABSAOTableExpr::Produce() {
         if (!passes) continue;
         ++rowNumber;
         TABSAORow row(items_.size());
+        // Expressions first: they may read columns that are moved below.
         for (std::size_t i = 0; i < items_.size(); ++i) {
             if (items_[i].Expression) row[i].Assign(items_[i].Expression->Evaluate());
-            else row[i].Assign(sourceRow[items_[i].SourceColumn]);
+        }
+        for (std::size_t i = 0; i < items_.size(); ++i) {
+            if (items_[i].Expression) continue;
+            TABSVariant& value = sourceRow[items_[i].SourceColumn];
+            if (takers[items_[i].SourceColumn] == 1) row[i] = std::move(value);
+            else row[i].Assign(value);
         }
         rows_.push_back(std::move(row));
     }

@@ -4,8 +4,8 @@
 //   TABSAO                 an operator: its output columns and, once opened, its rows. Sources
 //                          are opened first; each operator keeps its rows in memory while the
 //                          statement runs (the results of the application's queries are small),
-//                          and the root's rows go into a temporary table in TEMP that the
-//                          result cursor browses.
+//                          and the root's rows, already in their final order, are handed to
+//                          the read-only result cursor as they are.
 //   TABSAOTable            one base table: its rows that pass the conditions pushed into it
 //   TABSAOJoin             cross / inner / left / right / full join of two sources
 //   TABSAOTableExpr        the select list computed per row (projection)
@@ -51,6 +51,11 @@ inline constexpr int kSetOperationColumnsError = 30287; // "Queries of a set ope
 inline constexpr int kImportIntoError = 10403;          // "Error importing table. Cannot copy data due to error: %s\r\n"
 inline constexpr int kReadLockError = 20225;            // "Table is locked"
 
+// How long a query waits for a table that another connection is changing (about 4 seconds,
+// like opening a table).
+inline constexpr int kReadLockAttempts = 50;
+inline constexpr int kReadLockPauseMilliseconds = 75;
+
 using TABSAORow = std::vector<TABSVariant>;
 
 // One output column of an operator.
@@ -84,7 +89,7 @@ public:
     TABSAO& operator=(const TABSAO&) = delete;
 
     // Opens the sources, then produces this operator's rows (deduplicated when distinct, sorted
-    // when a sort specification is set).
+    // when a sort order is set).
     void Open();
 
     [[nodiscard]] const std::vector<TABSAOColumn>& Columns() const noexcept { return columns_; }
@@ -119,12 +124,33 @@ private:
 
 // Expressions over an operator's columns and one row of it; with an outer row source for the
 // columns of an enclosing query (correlated subqueries).
+// Values of a row that are read only when an expression asks for them: a scan tests its
+// conditions on the few columns they name before it decodes the rest of a record.
+class TABSAOColumnLoader {
+public:
+    virtual ~TABSAOColumnLoader() = default;
+    [[nodiscard]] virtual const TABSVariant& Load(std::size_t index) = 0;
+
+protected:
+    TABSAOColumnLoader() = default;
+    TABSAOColumnLoader(const TABSAOColumnLoader&) = default;
+    TABSAOColumnLoader& operator=(const TABSAOColumnLoader&) = default;
+};
+
 class TABSAORowSource final : public TABSRowSource {
 public:
     TABSAORowSource(const std::vector<TABSAOColumn>& columns, const TABSRowSource* outer)
         : columns_(&columns), outer_(outer) {}
 
-    void SetRow(const TABSAORow* row) noexcept { row_ = row; }
+    void SetRow(const TABSAORow* row) noexcept {
+        row_ = row;
+        loader_ = nullptr;
+    }
+    // The row's values come from `loader` (until the next SetRow).
+    void SetLoader(TABSAOColumnLoader* loader) noexcept {
+        loader_ = loader;
+        row_ = nullptr;
+    }
     [[nodiscard]] std::optional<TABSColumnInfo> FindColumn(std::string_view qualifier,
                                                            std::string_view name) const override;
     [[nodiscard]] const TABSVariant& ColumnValue(std::size_t index) const override;
@@ -136,6 +162,7 @@ private:
     const std::vector<TABSAOColumn>* columns_;
     const TABSRowSource* outer_;
     const TABSAORow* row_ = nullptr;
+    TABSAOColumnLoader* loader_ = nullptr;
     mutable bool usedOuter_ = false;
     TABSVariant null_;
 };
@@ -192,6 +219,8 @@ public:
 
     [[nodiscard]] const TABSTableName& Table() const noexcept { return table_; }
     [[nodiscard]] const std::string& Alias() const noexcept { return alias_; }
+    // The table's storage while the operator holds it open (from construction until its scan).
+    [[nodiscard]] TABSTableData* TableData() const noexcept { return handle_ ? &handle_.Table() : nullptr; }
     // The row of the enclosing query, for conditions of a subquery. Call before AddCondition.
     void SetOuterRows(const TABSRowSource* outer, TABSEnvironmentPool* pool);
     // Binds a condition to this table's rows; the scan keeps only the rows it holds for.
@@ -312,6 +341,8 @@ public:
     // `leftColumns` / `rightColumns`: the matched columns of both parts (same length).
     TABSAOUnion(TABSSetOp op, bool all, std::unique_ptr<TABSAO> left, std::unique_ptr<TABSAO> right,
                 std::vector<std::size_t> leftColumns, std::vector<std::size_t> rightColumns);
+    [[nodiscard]] TABSAO& Left() noexcept { return *left_; }
+    [[nodiscard]] TABSAO& Right() noexcept { return *right_; }
 
 protected:
     void OpenSources() override;
@@ -347,6 +378,43 @@ private:
 [[nodiscard]] std::optional<std::vector<TABSRecordID>> IndexedCandidates(TABSTableData& table, TABSSessionID session,
                                                                          const std::vector<TABSExprNode*>& conditions,
                                                                          const std::vector<TABSAOColumn>& columns);
+
+// An equality of an 8-bit text column with a constant of printable ASCII text, which a row
+// whose value differs in its bytes (and is printable ASCII too) cannot satisfy: such rows are
+// turned down before the condition itself runs through the collation.
+struct TABSAOTextEquality {
+    std::size_t Column = 0;
+    std::string Text;
+};
+[[nodiscard]] std::vector<TABSAOTextEquality> TextEqualities(const std::vector<TABSExprNode*>& conditions,
+                                                             const std::vector<TABSAOColumn>& columns);
+// Whether one of the equalities certainly fails for the row. A false answer decides nothing.
+[[nodiscard]] bool RefutedByText(const std::vector<TABSAOTextEquality>& equalities, TABSAOColumnLoader& row);
+
+// ---- Read locks ----
+
+// The read locks of one run of a query: every base table of the file that the tree reads is
+// locked for reading in the connection until the object goes, so that no other connection
+// changes it meanwhile. Only multi-user files lock; elsewhere nothing is done.
+class TABSStatementReadLocks {
+public:
+    explicit TABSStatementReadLocks(const TABSExecutionContext& context) noexcept : context_(&context) {}
+    ~TABSStatementReadLocks();
+    TABSStatementReadLocks(const TABSStatementReadLocks&) = delete;
+    TABSStatementReadLocks& operator=(const TABSStatementReadLocks&) = delete;
+
+    // Locks the tables of the tree, waiting while another connection changes one; raises 20225
+    // "Table is locked" when every try failed (the locks taken so far are released).
+    void Lock(TABSAO& root);
+    // Gives the locks back now.
+    void Release() noexcept;
+
+private:
+    void LockTable(std::int32_t tableId);
+
+    const TABSExecutionContext* context_;
+    std::vector<std::int32_t> held_;
+};
 
 // ---- Building ----
 

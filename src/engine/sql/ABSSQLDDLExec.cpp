@@ -1,7 +1,8 @@
-// Data definition and transaction statements: CREATE / DROP / RENAME / TRUNCATE TABLE, the
-// renaming forms of ALTER TABLE, CREATE / DROP INDEX, START TRANSACTION, COMMIT and ROLLBACK.
+// Data definition and transaction statements: CREATE / DROP / RENAME / TRUNCATE TABLE,
+// CREATE / DROP INDEX, START TRANSACTION, COMMIT and ROLLBACK (ALTER TABLE: ABSSQLAlterExec).
 #include "engine/core/ABSExcept.h"
 #include "engine/sql/ABSSQLErrors.h"
+#include "engine/sql/ABSSQLAlterExec.h"
 #include "engine/sql/ABSSQLDDLExec.h"
 #include "engine/sql/ABSStatementExecution.h"
 #include "engine/storage/ABSConstraintDefs.h"
@@ -23,6 +24,59 @@ void Wrapped(int code, std::string_view format, Action&& action) {
         RaiseError(code, format, {std::string(e.what())});
     }
 }
+
+TABSIndexDef MakeIndexDef(const TSQLIndexDef& index) {
+    std::vector<TABSIndexColumn> columns;
+    columns.reserve(index.columns.size());
+    for (const TSQLIndexColumn& column : index.columns) {
+        TABSIndexColumn indexColumn;
+        indexColumn.FieldName = column.name;
+        indexColumn.Descending = column.descending;
+        indexColumn.CaseInsensitive = column.caseInsensitive;
+        columns.push_back(std::move(indexColumn));
+    }
+    return TABSIndexDef(index.name.empty() ? EngineIndexName(index) : index.name, 0, std::move(columns), index.unique,
+                        index.primary);
+}
+
+TABSTableDefinition MakeTableDefinition(const TABSDDLCreateTable& statement) {
+    TABSTableDefinition definition;
+    const std::string& tableName = statement.Table().name;
+    for (const TSQLFieldDef& column : statement.Fields()) {
+        definition.Fields.Add(MakeFieldDef(column));
+        AddColumnConstraints(definition.Constraints, column, tableName);
+    }
+    for (const TSQLIndexDef& index : statement.Indexes()) definition.Indexes.Add(MakeIndexDef(index));
+    return definition;
+}
+
+void CreateTable(const TABSTableAccess& access, const TABSDDLCreateTable& statement) {
+    if (access.TableExists(statement.Table())) {
+        if (statement.IfNotExists()) return;
+        RaiseError(kTableAlreadyExistsError, "Cannot create table. Table '%s' already exists", {statement.Table().name});
+    }
+    Wrapped(kCreateTableError, "Error creating table: '%s'", [&] {
+        if (access.InTransaction()) {
+            RaiseError(kOperationInTransactionError, "Cannot perform '%s' operation on a database in transaction",
+                       {"CreateTable"});
+        }
+        // The storage layer creates the table in one step and leaves nothing of it on failure.
+        access.CreateTable(statement.Table(), MakeTableDefinition(statement));
+    });
+}
+
+void DropTable(const TABSTableAccess& access, const TABSDDLDropTable& statement) {
+    if (statement.IfExists() && !access.TableExists(statement.Table())) return;
+    Wrapped(kDropTableError, "Error dropping table: '%s'", [&] { access.DropTable(statement.Table()); });
+}
+
+void RequireTransaction(const TABSTableAccess& access) {
+    if (!access.InTransaction()) {
+        RaiseError(kNotInTransactionError, "Database is not in transaction. Cannot perform operation");
+    }
+}
+
+} // namespace
 
 TABSFieldDef MakeFieldDef(const TSQLFieldDef& column) {
     TABSFieldDef field(column.name, column.type, column.size);
@@ -49,89 +103,20 @@ TABSFieldDef MakeFieldDef(const TSQLFieldDef& column) {
     return field;
 }
 
-TABSIndexDef MakeIndexDef(const TSQLIndexDef& index) {
-    std::vector<TABSIndexColumn> columns;
-    columns.reserve(index.columns.size());
-    for (const TSQLIndexColumn& column : index.columns) {
-        TABSIndexColumn indexColumn;
-        indexColumn.FieldName = column.name;
-        indexColumn.Descending = column.descending;
-        indexColumn.CaseInsensitive = column.caseInsensitive;
-        columns.push_back(std::move(indexColumn));
+void AddColumnConstraints(TABSConstraintDefs& constraints, const TSQLFieldDef& column, const std::string& tableName) {
+    if (column.required) {
+        auto notNull = std::make_unique<TABSConstraintDefNotNull>();
+        notNull->SetFieldName(column.name);
+        constraints.Add(std::move(notNull), tableName);
     }
-    return TABSIndexDef(index.name.empty() ? EngineIndexName(index) : index.name, 0, std::move(columns), index.unique,
-                        index.primary);
-}
-
-TABSTableDefinition MakeTableDefinition(const TABSDDLCreateTable& statement) {
-    TABSTableDefinition definition;
-    const std::string& tableName = statement.Table().name;
-    for (const TSQLFieldDef& column : statement.Fields()) {
-        definition.Fields.Add(MakeFieldDef(column));
-        if (column.required) {
-            auto notNull = std::make_unique<TABSConstraintDefNotNull>();
-            notNull->SetFieldName(column.name);
-            definition.Constraints.Add(std::move(notNull), tableName);
-        }
-        if ((column.hasMinValue && !column.minValue.IsNull()) || (column.hasMaxValue && !column.maxValue.IsNull())) {
-            auto check = std::make_unique<TABSConstraintDefCheck>();
-            check->SetFieldName(column.name);
-            if (column.hasMinValue) check->MinValue = column.minValue;
-            if (column.hasMaxValue) check->MaxValue = column.maxValue;
-            definition.Constraints.Add(std::move(check), tableName);
-        }
-    }
-    for (const TSQLIndexDef& index : statement.Indexes()) definition.Indexes.Add(MakeIndexDef(index));
-    return definition;
-}
-
-void CreateTable(const TABSTableAccess& access, const TABSDDLCreateTable& statement) {
-    if (access.TableExists(statement.Table())) {
-        if (statement.IfNotExists()) return;
-        RaiseError(kTableAlreadyExistsError, "Cannot create table. Table '%s' already exists", {statement.Table().name});
-    }
-    Wrapped(kCreateTableError, "Error creating table: '%s'", [&] {
-        if (access.InTransaction()) {
-            RaiseError(kOperationInTransactionError, "Cannot perform '%s' operation on a database in transaction",
-                       {"CreateTable"});
-        }
-        // The storage layer creates the table in one step and leaves nothing of it on failure.
-        access.CreateTable(statement.Table(), MakeTableDefinition(statement));
-    });
-}
-
-void DropTable(const TABSTableAccess& access, const TABSDDLDropTable& statement) {
-    if (statement.IfExists() && !access.TableExists(statement.Table())) return;
-    Wrapped(kDropTableError, "Error dropping table: '%s'", [&] { access.DropTable(statement.Table()); });
-}
-
-void AlterTable(const TABSTableAccess& access, const TABSDDLAlterTable& statement) {
-    switch (statement.GetAction()) {
-        case TABSDDLAlterTable::Action::RenameColumn:
-            Wrapped(kAlterTableError, "Error altering table: '%s'", [&] {
-                access.RenameField(statement.Table(), statement.OldName(), statement.NewName());
-            });
-            return;
-        case TABSDDLAlterTable::Action::RenameTable:
-            Wrapped(kAlterTableError, "Error altering table: '%s'",
-                    [&] { access.RenameTable(statement.Table(), statement.NewName()); });
-            return;
-        case TABSDDLAlterTable::Action::Add:
-        case TABSDDLAlterTable::Action::Drop:
-        case TABSDDLAlterTable::Action::Modify:
-            break;
-    }
-    // Changing the columns means rebuilding the table with its rows, which is not in place yet.
-    RaiseError(sqlerr::kNotAvailable, sqlerr::kNotAvailableMsg, {StatementKindName(statement.Kind())});
-}
-
-void RequireTransaction(const TABSTableAccess& access) {
-    if (!access.InTransaction()) {
-        RaiseError(kNotInTransactionError, "Database is not in transaction. Cannot perform operation");
+    if ((column.hasMinValue && !column.minValue.IsNull()) || (column.hasMaxValue && !column.maxValue.IsNull())) {
+        auto check = std::make_unique<TABSConstraintDefCheck>();
+        check->SetFieldName(column.name);
+        if (column.hasMinValue) check->MinValue = column.minValue;
+        if (column.hasMaxValue) check->MaxValue = column.maxValue;
+        constraints.Add(std::move(check), tableName);
     }
 }
-
-} // namespace
 
 std::int64_t ExecuteDefinition(const TABSExecutionContext& context, TABSSQLStatement& statement) {
     const TABSTableAccess access(context);
@@ -163,7 +148,7 @@ std::int64_t ExecuteDefinition(const TABSExecutionContext& context, TABSSQLState
             break;
         }
         case TABSStatementKind::AlterTable:
-            AlterTable(access, static_cast<const TABSDDLAlterTable&>(statement));
+            ExecuteAlterTable(access, static_cast<const TABSDDLAlterTable&>(statement));
             break;
         case TABSStatementKind::StartTransaction:
             if (access.InTransaction()) RaiseError(kAlreadyInTransactionError, "Database already in transaction");

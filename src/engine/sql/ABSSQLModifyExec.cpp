@@ -6,11 +6,15 @@
 #include "engine/core/ABSExcept.h"
 #include "engine/core/ABSTypes.h"
 #include "engine/sql/ABSExpressions.h"
+#include "engine/sql/ABSRelationalAlgebra.h"
 #include "engine/sql/ABSSQLErrors.h"
 #include "engine/sql/ABSSQLModifyExec.h"
 #include "engine/sql/ABSStatementExecution.h"
+#include "engine/storage/ABSDiskTableData.h"
 
+#include <algorithm>
 #include <optional>
+#include <set>
 #include <string>
 #include <vector>
 
@@ -72,20 +76,79 @@ void RequireValue(const TABSVariant& value, const TABSFieldDef& field) {
     }
 }
 
+// The conjuncts of a condition.
+void SplitConjuncts(TABSExprNode* node, std::vector<TABSExprNode*>& parts) {
+    if (node->NodeClass() == TABSExprNodeClass::Boolean && node->Op() == opAND) {
+        for (auto& child : node->Children()) SplitConjuncts(child.get(), parts);
+    } else {
+        parts.push_back(node);
+    }
+}
+
+// The table's fields as the scan helpers of query execution see columns.
+std::vector<TABSAOColumn> ScanColumns(const TABSTableData& table, const std::string& alias) {
+    std::vector<TABSAOColumn> columns;
+    for (const TABSFieldDef& field : table.FieldDefs()) {
+        TABSAOColumn column;
+        column.Name = field.Name;
+        column.TableName = table.TableName();
+        column.Alias = alias;
+        column.BaseType = field.StorageType;
+        column.ColumnType = field.ColumnType;
+        column.Size = field.Size;
+        columns.push_back(std::move(column));
+    }
+    return columns;
+}
+
+// A statement's row as the text pre-test reads it.
+class RowSourceLoader final : public TABSAOColumnLoader {
+public:
+    explicit RowSourceLoader(const TABSRecordRowSource& rows) : rows_(rows) {}
+    [[nodiscard]] const TABSVariant& Load(std::size_t index) override { return rows_.ColumnValue(index); }
+
+private:
+    const TABSRecordRowSource& rows_;
+};
+
 // The records of `table` (in physical order) for which `where` holds (all without WHERE). The
-// condition must be bound to `rows`.
-std::vector<TABSRecordID> SelectRecords(TABSTableHandle& handle, TABSRecordRowSource& rows, TABSExpression* where) {
+// condition must be bound to `rows`. Like a query's scan, an index of a file's table narrows
+// the records read when it serves a part of the condition.
+std::vector<TABSRecordID> SelectRecords(TABSTableHandle& handle, TABSRecordRowSource& rows, TABSExpression* where,
+                                        const std::string& alias) {
     TABSTableData& table = handle.Table();
     const TABSSessionID session = handle.Session();
     std::vector<TABSRecordID> ids;
-    RecordBuffer record(table);
-    for (auto id = table.FirstRecord(session); id; id = table.NextRecord(session, *id)) {
-        if (where != nullptr) {
-            table.ReadRecord(session, *id, record.Fresh());
-            rows.SetRecord(record.Span());
-            if (!where->IsTrue()) continue;
+    if (where == nullptr) {
+        for (auto id = table.FirstRecord(session); id; id = table.NextRecord(session, *id)) ids.push_back(*id);
+        return ids;
+    }
+    std::vector<TABSExprNode*> parts;
+    SplitConjuncts(where->Root(), parts);
+    const std::vector<TABSAOColumn> columns = ScanColumns(table, alias);
+    const std::vector<TABSAOTextEquality> equalities = TextEqualities(parts, columns);
+    std::optional<std::vector<TABSRecordID>> candidates;
+    if (dynamic_cast<TABSDiskTableData*>(&table) != nullptr) {
+        candidates = IndexedCandidates(table, session, parts, columns);
+        // A file's physical order is page by page, slot by slot.
+        if (candidates) {
+            std::sort(candidates->begin(), candidates->end(), [](const TABSRecordID& a, const TABSRecordID& b) {
+                return a.PageNo != b.PageNo ? a.PageNo < b.PageNo : a.Slot < b.Slot;
+            });
         }
-        ids.push_back(*id);
+    }
+    RecordBuffer record(table);
+    RowSourceLoader loader(rows);
+    const auto test = [&](const TABSRecordID& id) {
+        table.ReadRecord(session, id, record.Fresh());
+        rows.SetRecord(record.Span());
+        if (RefutedByText(equalities, loader)) return;
+        if (where->IsTrue()) ids.push_back(id);
+    };
+    if (candidates) {
+        for (const TABSRecordID& id : *candidates) test(id);
+    } else {
+        for (auto id = table.FirstRecord(session); id; id = table.NextRecord(session, *id)) test(*id);
     }
     return ids;
 }
@@ -248,6 +311,55 @@ std::optional<DeleteTarget> SimpleDeleteTarget(TABSSQLDelete& statement) {
     return DeleteTarget{&select.from.front().first, select.where.get()};
 }
 
+// Whether a DELETE's query joins its target with other tables in a way whose rows can be traced
+// back to the target: a plain SELECT whose first FROM reference is the target table itself.
+[[nodiscard]] bool IsJoinedDelete(TABSSQLDelete& statement) {
+    TABSQueryExpr& query = statement.RowQuery();
+    if (!query.IsSelect()) return false;
+    const TABSSelectClauses& select = *query.select;
+    return !select.from.empty() && select.from.front().first.kind == TABSTableRef::Kind::Table &&
+           select.groupBy.empty() && !select.having && !select.into.given;
+}
+
+// Values of a row compared for equality as the engine compares them (two nulls are equal).
+struct ValuesLess {
+    bool operator()(const std::vector<TABSVariant>& a, const std::vector<TABSVariant>& b) const {
+        for (std::size_t i = 0; i < a.size() && i < b.size(); ++i) {
+            const int order = NullsFirstOrder(a[i].Compare(b[i]));
+            if (order != 0) return order < 0;
+        }
+        return a.size() < b.size();
+    }
+};
+
+// The records of the target of a DELETE with joined tables that take part in its query's
+// result. The query selects "*" with the target first in FROM, so each result row begins with
+// the values of a target record; a record takes part when its values begin some result row.
+// Records that agree in every value cannot be told apart and go together.
+std::vector<TABSRecordID> SelectJoinedRecords(const TABSExecutionContext& context, TABSSQLDelete& statement,
+                                              TABSTableHandle& handle) {
+    TABSTableData& table = handle.Table();
+    const TABSSessionID session = handle.Session();
+    const std::size_t width = table.FieldDefs().Count();
+    std::set<std::vector<TABSVariant>, ValuesLess> selected;
+    {
+        std::unique_ptr<TABSLocalCursor> rows = ExecuteQuery(context, statement.RowQuery(), false);
+        for (bool onRow = rows->First(); onRow; onRow = rows->Next()) {
+            std::vector<TABSVariant> values(width);
+            for (std::size_t i = 0; i < width; ++i) rows->GetValue(i, values[i]);
+            selected.insert(std::move(values));
+        }
+    }
+    std::vector<TABSRecordID> ids;
+    if (selected.empty()) return ids;
+    RecordBuffer record(table);
+    for (auto id = table.FirstRecord(session); id; id = table.NextRecord(session, *id)) {
+        table.ReadRecord(session, *id, record.Fresh());
+        if (selected.count(ReadRecordValues(table, session, record.Span())) != 0) ids.push_back(*id);
+    }
+    return ids;
+}
+
 } // namespace
 
 std::int64_t ExecuteInsert(const TABSExecutionContext& context, TABSSQLInsert& statement) {
@@ -259,8 +371,9 @@ std::int64_t ExecuteUpdate(const TABSExecutionContext& context, TABSSQLUpdate& s
     const TABSTableAccess access(context);
     TABSTableHandle handle = access.OpenTable(statement.Table());
     TABSTableData& table = handle.Table();
-    std::unique_ptr<TABSExprEnvironment> environment = MakeExpressionEnvironment(context);
     TABSRecordRowSource rows(table, handle.Session(), statement.Alias());
+    // Subqueries of the WHERE and of the new values see the row being changed.
+    auto environment = std::make_unique<TABSQueryEnvironment>(context, &rows);
 
     BoundAssignments assignments;
     if (statement.Assignments().empty()) {
@@ -274,7 +387,7 @@ std::int64_t ExecuteUpdate(const TABSExecutionContext& context, TABSSQLUpdate& s
     }
     TABSExpression* where = statement.Where();
     if (where != nullptr) where->Bind(&rows, environment.get());
-    const std::vector<TABSRecordID> ids = SelectRecords(handle, rows, where);
+    const std::vector<TABSRecordID> ids = SelectRecords(handle, rows, where, statement.Alias());
 
     // Inside an explicit transaction the rows change directly: its commit or rollback decides.
     if (access.InTransaction()) {
@@ -299,17 +412,24 @@ std::int64_t ExecuteUpdate(const TABSExecutionContext& context, TABSSQLUpdate& s
 
 std::int64_t ExecuteDelete(const TABSExecutionContext& context, TABSSQLDelete& statement) {
     const std::optional<DeleteTarget> target = SimpleDeleteTarget(statement);
-    if (!target) {
-        RaiseError(sqlerr::kNotAvailable, sqlerr::kNotAvailableMsg, {"DELETE with joined or grouped rows"});
+    if (!target && !IsJoinedDelete(statement)) {
+        RaiseError(sqlerr::kNotAvailable, sqlerr::kNotAvailableMsg, {"DELETE with grouped or combined rows"});
     }
+    const TABSTableRef& targetRef = target ? *target->table : statement.Target();
     const TABSTableAccess access(context);
-    TABSTableHandle handle = access.OpenTable(target->table->table);
+    TABSTableHandle handle = access.OpenTable(targetRef.table);
     TABSTableData& table = handle.Table();
     const TABSSessionID session = handle.Session();
-    std::unique_ptr<TABSExprEnvironment> environment = MakeExpressionEnvironment(context);
-    TABSRecordRowSource rows(table, session, target->table->alias);
-    if (target->where != nullptr) target->where->Bind(&rows, environment.get());
-    const std::vector<TABSRecordID> ids = SelectRecords(handle, rows, target->where);
+    std::vector<TABSRecordID> ids;
+    if (target) {
+        TABSRecordRowSource rows(table, session, target->table->alias);
+        // A subquery of the WHERE sees the row it is asked about.
+        TABSQueryEnvironment environment(context, &rows);
+        if (target->where != nullptr) target->where->Bind(&rows, &environment);
+        ids = SelectRecords(handle, rows, target->where, target->table->alias);
+    } else {
+        ids = SelectJoinedRecords(context, statement, handle);
+    }
 
     const bool direct = access.InTransaction();
     std::optional<TABSStatementWriteLock> lock;

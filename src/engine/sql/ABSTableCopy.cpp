@@ -3,9 +3,11 @@
 #include "engine/core/ABSExcept.h"
 #include "engine/sql/ABSStatementExecution.h"
 
+#include <algorithm>
 #include <cmath>
 #include <exception>
 #include <optional>
+#include <utility>
 #include <vector>
 
 namespace kova {
@@ -202,7 +204,7 @@ TABSFieldDefs FieldDefsForImport(TABSLocalCursor& source) {
 }
 
 bool ImportTableRows(const TABSTableAccess& access, const TABSTableName& target, TABSLocalCursor& source,
-                     const TABSIndexDefs* indexes, std::string& log, const TABSImportHooks& hooks) {
+                     const TABSIndexDefs* indexes, std::string& log, const TABSCopyHooks& hooks) {
     const std::size_t logSizeBefore = log.size();
 
     TABSTableDefinition definition;
@@ -260,6 +262,253 @@ bool ImportTableRows(const TABSTableAccess& access, const TABSTableName& target,
 bool ImportTable(const TABSTableAccess& access, const TABSTableName& target, TABSLocalCursor& source,
                  const TABSIndexDefs* indexes, std::string& log) {
     return ImportTableRows(access, target, source, indexes, log, {});
+}
+
+// ---------------------------------------------------------------------------------------------
+// Table copies and restructuring
+
+namespace {
+
+constexpr std::uint32_t kTemporaryNameRange = 1000000;
+
+// A failure of a whole-table step: raised, or with errors ignored one line of the log.
+bool FailStep(bool ignoreErrors, int code, std::string_view format, std::initializer_list<FormatArg> args,
+              std::string& log) {
+    if (!ignoreErrors) RaiseError(code, format, args);
+    log += FormatMessage(format, args);
+    log += "\r\n";
+    return false;
+}
+
+[[nodiscard]] bool IsValueConstraint(const TABSConstraintDef& constraint) noexcept {
+    return constraint.Kind() == TABSConstraintKind::NotNull || constraint.Kind() == TABSConstraintKind::Check;
+}
+
+// A copied table starts its auto-increment counters where the original stands, so that the next
+// row it numbers does not repeat a value the copied rows already carry. The counter lives in the
+// table's state, which a new table takes from the fields' initial values.
+void CarryAutoincCounters(TABSTableData& table, TABSSessionID session, TABSFieldDefs& fields) {
+    for (TABSFieldDef& field : fields) {
+        if (!field.IsAutoInc()) continue;
+        const TABSFieldDef* original = table.FieldDefs().FindByID(field.ObjectID);
+        if (original == nullptr || !original->IsAutoInc()) continue;
+        try {
+            const std::int64_t step = original->AutoincIncrement == 0 ? 1 : original->AutoincIncrement;
+            const std::int64_t current = table.NextAutoincValue(session, original->FieldNo) - step;
+            field.AutoincInitialValue = std::max(field.AutoincInitialValue, current);
+        } catch (const EABSError&) {
+            // A counter at its end has no next value; the copy keeps the definition as it is.
+        }
+    }
+}
+
+// What a table definition must look like before it is created anew: persistent indexes only and
+// without pages or ids of the old table; unique and primary constraints are made from the indexes.
+void PrepareForCreation(TABSTableDefinition& definition) {
+    TABSIndexDefs indexes;
+    for (const TABSIndexDef& index : definition.Indexes) {
+        if (index.Temporary) continue;
+        TABSIndexDef copy = index;
+        copy.ObjectID = 0;
+        copy.RootPageNo = kNoPage;
+        indexes.Add(std::move(copy));
+    }
+    definition.Indexes = std::move(indexes);
+    TABSConstraintDefs constraints;
+    for (std::size_t i = 0; i < definition.Constraints.Count(); ++i) {
+        if (!IsValueConstraint(definition.Constraints[i])) continue;
+        std::unique_ptr<TABSConstraintDef> copy = definition.Constraints[i].Clone();
+        copy->ObjectID = 0;
+        (void)constraints.AddLoaded(std::move(copy));
+    }
+    definition.Constraints = std::move(constraints);
+    for (TABSFieldDef& field : definition.Fields) field.FieldNo = -1;
+    definition.RecordPageIndexRoot = kNoPage;
+    definition.BlobPageIndexRoot = kNoPage;
+}
+
+// New fields (id 0) get ids above every id of the old and the new fields, so that none of them
+// takes the values of an old field that happens to be dropped at the same time.
+void NumberNewFields(TABSFieldDefs& fields, const TABSFieldDefs& oldFields) {
+    std::int32_t next = 1;
+    for (const TABSFieldDef& field : oldFields) next = std::max(next, field.ObjectID + 1);
+    for (const TABSFieldDef& field : fields) next = std::max(next, field.ObjectID + 1);
+    for (TABSFieldDef& field : fields) {
+        if (field.ObjectID == 0) field.ObjectID = next++;
+    }
+}
+
+// Copies the rows of the table moved aside into the new one, by field id. Raises what the copy
+// raises; false when the progress handler stopped it.
+bool CopyRowsByFieldID(const TABSTableAccess& access, const TABSTableName& newTable, const TABSTableName& oldTable,
+                       const TABSCopyHooks& hooks, std::string& log) {
+    TABSTableCursor destination(access.OpenTable(newTable), true);
+    TABSTableCursor source(access.OpenTable(oldTable), false);
+    if (hooks.Before) hooks.Before();
+    bool copied = false;
+    try {
+        TABSCopyRowsOptions options;
+        options.TableName = newTable.name;
+        options.ProgressMin = 0;
+        options.ProgressMax = 99;
+        options.Progress = hooks.Progress;
+        options.MatchByFieldID = true;
+        options.IgnoreErrors = false;
+        bool continueCopy = true;
+        copied = CopyRows(source, destination, options, continueCopy, log);
+    } catch (...) {
+        if (hooks.After) hooks.After();
+        throw;
+    }
+    if (hooks.After) hooks.After();
+    return copied;
+}
+
+} // namespace
+
+TABSTableDefinition CopyDefinitionOf(const TABSTableData& table, bool withIndexes) {
+    TABSTableDefinition definition;
+    for (const TABSFieldDef& field : table.FieldDefs()) definition.Fields.Add(field);
+    definition.Constraints = table.ConstraintDefs();
+    if (withIndexes) definition.Indexes = table.IndexDefs();
+    PrepareForCreation(definition);
+    return definition;
+}
+
+bool CopyTableInto(TABSTableCursor& source, const std::string& sourceFileName, const TABSCopyDestination& destination,
+                   const TABSCopyTableOptions& options, const TABSCopyHooks& hooks, bool& continueCopy,
+                   std::string& log) {
+    const std::string sourceName = source.Table().TableName();
+    const TABSTableName& target = destination.Table;
+    const bool ignore = options.IgnoreErrors;
+    if (SameObjectName(destination.FileName, sourceFileName) && SameObjectName(target.name, sourceName)) {
+        return FailStep(ignore, kCopyIntoItselfError, "Cannot copy table '%s.%s' into it self",
+                        {sourceFileName, sourceName}, log);
+    }
+    TABSTableDefinition definition = CopyDefinitionOf(source.Table(), options.CopyIndexes);
+    CarryAutoincCounters(source.Table(), source.Session(), definition.Fields);
+
+    if (hooks.Before) hooks.Before();
+    bool result = false;
+    try {
+        result = [&]() -> bool {
+            const auto createFailed = [&](const std::string& reason) {
+                return FailStep(ignore, kCopyCreateTableError, "Create table '%s.%s' error: '%s'",
+                                {destination.FileName, target.name, reason}, log);
+            };
+            if (destination.Access == nullptr) return createFailed(destination.ConnectError);
+            const TABSTableAccess& access = *destination.Access;
+            if (access.TableExists(target)) {
+                if (!options.Overwrite) {
+                    const bool memory = target.memory || SameObjectName(destination.FileName, kCopyToMemory);
+                    return FailStep(ignore, memory ? kCopyMemoryTargetExistsError : kCopyTargetExistsError,
+                                    "Table '%s.%s' already exists", {destination.FileName, target.name}, log);
+                }
+                try {
+                    access.DropTable(target);
+                } catch (const EABSError& e) {
+                    // The old table stays in the way of the new one: that is why the creation fails.
+                    return createFailed(e.what());
+                }
+            }
+            try {
+                access.CreateTable(target, std::move(definition));
+            } catch (const EABSError& e) {
+                return createFailed(e.what());
+            }
+            TABSTableCursor rows(access.OpenTable(target), true);
+            TABSCopyRowsOptions rowOptions;
+            rowOptions.TableName = sourceName;
+            rowOptions.ProgressMax = options.ProgressMax;
+            rowOptions.ProgressMin = options.ProgressMin;
+            rowOptions.Progress = hooks.Progress;
+            rowOptions.IgnoreErrors = ignore;
+            const bool copied = CopyRows(source, rows, rowOptions, continueCopy, log);
+            // Rows lost to ignored errors are in the log; only a stop makes the copy a failure.
+            return copied || continueCopy;
+        }();
+    } catch (...) {
+        if (hooks.After) hooks.After();
+        throw;
+    }
+    if (hooks.After) hooks.After();
+    return result;
+}
+
+TABSConstraintDefs CarriedValueConstraints(const TABSFieldDefs& oldFields, const TABSConstraintDefs& constraints,
+                                           const TABSFieldDefs& newFields) {
+    TABSConstraintDefs carried;
+    for (std::size_t i = 0; i < constraints.Count(); ++i) {
+        if (!IsValueConstraint(constraints[i])) continue;
+        const auto& valueConstraint = static_cast<const TABSConstraintDefNotNull&>(constraints[i]);
+        const TABSFieldDef* oldField = oldFields.Find(valueConstraint.FieldName());
+        if (oldField == nullptr) continue;
+        const TABSFieldDef* newField = newFields.FindByID(oldField->ObjectID);
+        if (newField == nullptr) continue;
+        std::unique_ptr<TABSConstraintDef> copy = valueConstraint.Clone();
+        static_cast<TABSConstraintDefNotNull&>(*copy).SetFieldName(newField->Name);
+        (void)carried.AddLoaded(std::move(copy));
+    }
+    return carried;
+}
+
+bool RestructureStoredTable(const TABSTableAccess& access, const TABSTableName& table, TABSTableDefinition definition,
+                            const TABSCopyHooks& hooks, std::string& log) {
+    // Creating a table cannot be part of a transaction, and the rebuild is not undone by one.
+    if (access.InTransaction()) {
+        RaiseError(kRestructureInTransactionError, "Cannot perform '%s' operation on a database in transaction",
+                   {"RestructureTable"});
+    }
+    TABSTableName former = table;
+    {
+        TABSTableHandle handle = access.OpenTable(table);
+        former.name = handle->TableName();  // the stored spelling comes back after the rebuild
+        NumberNewFields(definition.Fields, handle->FieldDefs());
+        CarryAutoincCounters(*handle, handle.Session(), definition.Fields);
+    }
+    PrepareForCreation(definition);
+
+    TABSTableName aside = former;
+    do {
+        aside.name = "OLD_" + former.name + "_" + std::to_string(TABSTableAccess::Random(kTemporaryNameRange));
+    } while (access.TableExists(aside));
+    access.RenameTable(former, aside.name);
+
+    // The old table back under its name; whatever was made under that name goes first.
+    const auto putBack = [&] {
+        if (access.TableExists(former)) access.DropTable(former);
+        access.RenameTable(aside, former.name);
+    };
+
+    try {
+        access.CreateTable(former, std::move(definition));
+    } catch (const EABSError& e) {
+        log += FormatMessage("Error restructuring table. Cannot create table due to error: %s\r\n", {e.what()});
+        putBack();
+        return false;
+    }
+
+    bool copied = false;
+    try {
+        copied = CopyRowsByFieldID(access, former, aside, hooks, log);
+    } catch (const EABSError& e) {
+        log += FormatMessage("Error restructuring table. Cannot copy data due to error: %s\r\n", {e.what()});
+    } catch (...) {
+        putBack();
+        throw;
+    }
+    if (!copied) {
+        putBack();
+        return false;
+    }
+
+    try {
+        access.DropTable(aside);
+    } catch (const EABSError& e) {
+        log += FormatMessage("Error restructuring table. Cannot delete table due to error: %s\r\n", {e.what()});
+        return false;
+    }
+    return true;
 }
 
 } // namespace kova

@@ -38,23 +38,37 @@ std::uint16_t TABSSmallBlobPage::EntryCount() const noexcept {
     return ReadU16(handle_.Data().data() + SmallBlobLayout::kCountOffset);
 }
 
-std::vector<TABSSmallBlobPage::Entry> TABSSmallBlobPage::Entries() const {
-    const std::span<const std::uint8_t> data = handle_.Data();
-    const std::uint16_t count = EntryCount();
+std::vector<TABSSmallBlobPage::Entry> TABSSmallBlobPage::EntriesOf(std::span<const std::uint8_t> data,
+                                                                    TABSPageNo pageNo) {
+    if (data.size() < SmallBlobLayout::kFirstEntryOffset)
+        RaiseDamagedPage(pageNo);
+    const std::uint16_t count = ReadU16(data.data() + SmallBlobLayout::kCountOffset);
     std::vector<Entry> entries;
     entries.reserve(count);
     std::size_t offset = SmallBlobLayout::kFirstEntryOffset;
     for (std::uint16_t i = 0; i < count; ++i) {
         if (offset + TABSBlobHeader::kSize > data.size())
-            RaiseDamaged();
+            RaiseDamagedPage(pageNo);
         Entry entry{offset, TABSBlobHeader::Decode(data.subspan(offset))};
         if (entry.Header.StoredSize < 0 ||
             entry.Header.StoredSize > static_cast<std::int64_t>(data.size() - offset - TABSBlobHeader::kSize))
-            RaiseDamaged();
+            RaiseDamagedPage(pageNo);
         offset += entry.Needed();
         entries.push_back(entry);
     }
     return entries;
+}
+
+std::vector<TABSSmallBlobPage::Entry> TABSSmallBlobPage::Entries() const { return EntriesOf(handle_.Data(), PageNo()); }
+
+std::set<std::int16_t> TABSSmallBlobPage::CommittedIDs(TABSPageManager& pages, TABSPageNo pageNo) {
+    const std::vector<std::uint8_t> data = pages.ReadCommittedData(pageNo);
+    std::set<std::int16_t> ids;
+    if (data.empty())
+        return ids;
+    for (const Entry& entry : EntriesOf(data, pageNo))
+        ids.insert(entry.Header.BlobID);
+    return ids;
 }
 
 std::size_t TABSSmallBlobPage::EndOffset() const {
@@ -69,8 +83,8 @@ std::optional<TABSSmallBlobPage::Entry> TABSSmallBlobPage::Find(std::int16_t id)
     return std::nullopt;
 }
 
-std::int16_t TABSSmallBlobPage::ChooseID() const {
-    std::set<std::int16_t> used;
+std::int16_t TABSSmallBlobPage::ChooseID(const std::set<std::int16_t>& reserved) const {
+    std::set<std::int16_t> used = reserved;
     for (const Entry& entry : Entries())
         used.insert(entry.Header.BlobID);
     // Counting upwards as a signed 16-bit value; the wrap from 32767 goes through the negative
@@ -86,7 +100,8 @@ std::int16_t TABSSmallBlobPage::ChooseID() const {
     return id;
 }
 
-std::int16_t TABSSmallBlobPage::Append(const TABSRawBlob& value, std::uint32_t usedInIndex) {
+std::int16_t TABSSmallBlobPage::Append(const TABSRawBlob& value, std::uint32_t usedInIndex,
+                                       const std::set<std::int16_t>& reserved) {
     const std::size_t dataSize = handle_.Data().size();
     const std::size_t end = EndOffset();
     const std::size_t needed = TABSBlobHeader::kSize + value.StoredBytes.size();
@@ -95,7 +110,7 @@ std::int16_t TABSSmallBlobPage::Append(const TABSRawBlob& value, std::uint32_t u
                    "Cannot add blob. Page is full: BlobCount=%d, BlobOffset=%d, BlobSize=%d, PageDataSize=%d, "
                    "SizeInBlobPageIndex=%d",
                    {static_cast<int>(EntryCount()), end, needed, dataSize, usedInIndex});
-    const std::int16_t id = ChooseID();
+    const std::int16_t id = ChooseID(reserved);
     const TABSBlobHeader header{id, value.BlockCount, value.StoredSize(), value.UncompressedSize};
     std::span<std::uint8_t> data = handle_.MutableData();
     header.Encode(data.subspan(end));

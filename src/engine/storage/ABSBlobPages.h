@@ -27,6 +27,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <optional>
+#include <set>
 #include <span>
 #include <vector>
 
@@ -78,12 +79,19 @@ public:
     [[nodiscard]] std::size_t EndOffset() const;
     [[nodiscard]] std::optional<Entry> Find(std::int16_t id) const;
 
-    // The id for a new entry: from the entry count upwards past ids in use (-2 is followed by 0);
-    // 20172 "Invalid blob field ID" when that reaches -1.
-    [[nodiscard]] std::int16_t ChooseID() const;
-    // Appends an entry and returns its id. Raises 20290 when it does not fit; `usedInIndex` is the
-    // page's used bytes in the BLOB page index, for the message.
-    std::int16_t Append(const TABSRawBlob& value, std::uint32_t usedInIndex);
+    // The entries of a data area; 20293 when they do not fit it.
+    [[nodiscard]] static std::vector<Entry> EntriesOf(std::span<const std::uint8_t> data, TABSPageNo pageNo);
+    // The ids on the page as the last commit left it (none for a page not committed yet). A new
+    // value must not take one of them: until the commit is written whole, a record on disk may
+    // still name the value that had it, and would read the new one in its place.
+    [[nodiscard]] static std::set<std::int16_t> CommittedIDs(TABSPageManager& pages, TABSPageNo pageNo);
+
+    // The id for a new entry: from the entry count upwards past ids in use and `reserved` ids (-2
+    // is followed by 0); 20172 "Invalid blob field ID" when that reaches -1.
+    [[nodiscard]] std::int16_t ChooseID(const std::set<std::int16_t>& reserved = {}) const;
+    // Appends an entry and returns its id (chosen past `reserved`). Raises 20290 when it does not
+    // fit; `usedInIndex` is the page's used bytes in the BLOB page index, for the message.
+    std::int16_t Append(const TABSRawBlob& value, std::uint32_t usedInIndex, const std::set<std::int16_t>& reserved = {});
     // The entry's value; 20171 when the id is not on the page.
     [[nodiscard]] TABSRawBlob Read(std::int16_t id) const;
     // Removes the entry, moving the following ones down; returns its bytes (22 + stored size).

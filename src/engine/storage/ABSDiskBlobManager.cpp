@@ -318,9 +318,12 @@ TABSBlobReference TABSDiskBlobManager::StoreValue(TABSSessionID session, const T
     std::uint32_t used = 0;
     TABSSmallBlobPage page = withRoom ? TABSSmallBlobPage::Open(pages_, session, *withRoom)
                                       : TABSSmallBlobPage::Create(pages_, session);
-    if (withRoom)
+    std::set<std::int16_t> reserved;
+    if (withRoom) {
         used = index_.Find(session, *withRoom).value_or(0);
-    const std::int16_t id = page.Append(value, used);
+        reserved = TABSSmallBlobPage::CommittedIDs(pages_, *withRoom);
+    }
+    const std::int16_t id = page.Append(value, used, reserved);
     const TABSPageNo pageNo = page.PageNo();
     page.Release();
     index_.AddUsedBytes(session, pageNo, static_cast<std::uint16_t>(needed), static_cast<std::uint32_t>(dataSize_));

@@ -259,6 +259,14 @@ TABSPageNo TABSDatabaseFreeSpaceManager::AllocatePage() {
     TABSPageNo page = kNoPage;
     if (!FindFreePage(page))
         page = Grow();
+    // The maps are written before the header: a process killed in between leaves LastUsedPageNo
+    // (and TotalPageCount) behind pages the maps mark used, and growing from there would hand out
+    // such a page again. The maps decide; the pages they mark stay used.
+    while (IsPageUsed(page)) {
+        lastUsed_ = std::max(lastUsed_, page);
+        if (!FindFreePage(page))
+            page = Grow();
+    }
     CheckAddressable(page, 30430);
     SetPfsBit(page, true, 30425);
     RefreshExtent(page / geometry_.ExtentSize());

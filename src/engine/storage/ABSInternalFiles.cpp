@@ -302,6 +302,13 @@ void TABSInternalDBTransactedAccessFile::OpenFile(TABSPageNo firstPageNo) {
 
 void TABSInternalDBTransactedAccessFile::CloseFile() noexcept { firstPage_ = kNoPage; }
 
+void TABSInternalDBTransactedAccessFile::ResetFile(TABSSessionID session) {
+    RequireOpen("ResetFile");
+    TABSPageHandle page = pageManager_.RenewPage(session, firstPage_, pageType_);
+    TABSInternalFileHeaderFields header;
+    header.Encode(page.MutableData().first(InternalFileHeader::kSize));
+}
+
 void TABSInternalDBTransactedAccessFile::DeleteFile(TABSSessionID session) {
     RequireOpen("DeleteFile");
     std::vector<TABSPageNo> pages;

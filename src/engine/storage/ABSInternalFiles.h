@@ -151,6 +151,10 @@ public:
     void CreateFile(TABSSessionID session);
     void OpenFile(TABSPageNo firstPageNo);
     void CloseFile() noexcept;
+    // Makes the file empty again without reading it, for a file whose first page is lost: the
+    // first page becomes a fresh one (same number) holding an empty file; the rest of the old
+    // chain, if any, stays behind unread.
+    void ResetFile(TABSSessionID session);
     // Gives every page of the chain back in `session` and closes the file.
     void DeleteFile(TABSSessionID session);
 

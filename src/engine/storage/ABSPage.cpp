@@ -259,6 +259,29 @@ TABSPageHandle TABSPageManager::AddPage(TABSSessionID session, TABSPageType page
     return TABSPageHandle(this, raw, session);
 }
 
+TABSPageHandle TABSPageManager::RenewPage(TABSSessionID session, TABSPageNo pageNo, TABSPageType pageType) {
+    CheckSession(session);
+    std::lock_guard lock(mutex_);
+    const TABSSessionID owner = AddedBySession(pageNo);
+    if (owner != kInvalidSessionID && owner != session)
+        RaiseError(20090, "Page is used by other session");
+    SessionPages& pages = sessions_[session];
+    if (TABSPage* own = pages.Dirty.Find(pageNo)) {
+        if (own->UseCount > 0)
+            RaiseError(20088, "Cannot remove used page");
+        (void)pages.Dirty.Extract(pageNo);
+    }
+    if (std::unique_ptr<TABSPage> stale = clean_.Extract(pageNo))
+        Detach(std::move(stale));
+    auto page = std::make_unique<TABSPage>(pageNo, PageSize());
+    InitializePageBytes(page->Bytes(), static_cast<std::uint16_t>(pageType), RandomModificationCounter());
+    page->SessionID = session;
+    page->Dirty = true;
+    page->UseCount = 1;
+    TABSPage* raw = pages.Dirty.Insert(std::move(page));
+    return TABSPageHandle(this, raw, session);
+}
+
 TABSPageHandle TABSPageManager::GetPage(TABSSessionID session, TABSPageNo pageNo, std::uint16_t expectedType,
                                         bool enciphered) {
     CheckSession(session);
@@ -412,13 +435,23 @@ void TABSPageManager::CommitSession(TABSSessionID session, bool flushFileBuffers
 
     BeginCommit();
     try {
+        // The order keeps a commit cut short (the process killed) as close to the state before
+        // it as the file allows: new pages first, since no written page names them yet; then
+        // the pages that were there before; pages given back last, once no written page names
+        // them any more. Given back first, a record whose page was not written yet would name
+        // pages that are free (and lose its BLOB value to the repair).
+        for (const bool added : {true, false}) {
+            for (std::size_t i = 0; i < pages.Dirty.Size(); ++i) {
+                TABSPage& page = *pages.Dirty.At(i);
+                if (pages.Added.contains(page.PageNo()) == added)
+                    WritePageToStorage(page);
+            }
+        }
         for (TABSPageNo pageNo : pages.GivenBack) {
             FreePageNo(pageNo);
             if (std::unique_ptr<TABSPage> cached = clean_.Extract(pageNo))
                 Detach(std::move(cached));
         }
-        for (std::size_t i = 0; i < pages.Dirty.Size(); ++i)
-            WritePageToStorage(*pages.Dirty.At(i));
         EndCommit(flushFileBuffers);
     } catch (...) {
         AbortCommit();
@@ -449,6 +482,21 @@ void TABSPageManager::RollbackSession(TABSSessionID session) {
     sessions_.erase(it);
     if (!added.empty())
         FreePageNos(added);
+}
+
+std::vector<std::uint8_t> TABSPageManager::ReadCommittedData(TABSPageNo pageNo) {
+    std::lock_guard lock(mutex_);
+    if (AddedBySession(pageNo) != kInvalidSessionID)
+        return {};
+    const TABSPage* cached = clean_.Find(pageNo);
+    std::unique_ptr<TABSPage> read;
+    if (cached == nullptr || !IsCachedPageCurrent(*cached)) {
+        read = std::make_unique<TABSPage>(pageNo, PageSize());
+        ReadPageFromStorage(*read, true);
+        cached = read.get();
+    }
+    const std::span<const std::uint8_t> bytes = cached->Bytes().subspan(PageHeader::kSize);
+    return {bytes.begin(), bytes.end()};
 }
 
 bool TABSPageManager::SessionHasChanges(TABSSessionID session) const {

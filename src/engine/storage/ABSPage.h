@@ -271,6 +271,11 @@ public:
     // sets. `encipher` false marks pages of direct files, which are never enciphered.
     [[nodiscard]] TABSPageHandle AddPage(TABSSessionID session, TABSPageType pageType, bool encipher = true);
 
+    // Makes page `pageNo`, which the caller owns but whose bytes are lost (they no longer decipher or
+    // check out), a fresh page of `pageType` in `session` without reading it, as AddPage would make
+    // it; the session's commit writes it. Repair uses it for pages whose numbers others keep.
+    [[nodiscard]] TABSPageHandle RenewPage(TABSSessionID session, TABSPageNo pageNo, TABSPageType pageType);
+
     // Pins page `pageNo` as `session` sees it: the session's own dirty copy, else the clean cache,
     // else the file. `expectedType` kAnyPageType accepts any type; another type fails with 20153
     // "Invalid page type. Possibly data is corrupted. Expected type %d, but found %d".
@@ -287,6 +292,11 @@ public:
     void CommitSession(TABSSessionID session, bool flushFileBuffers = false);
     // Drops the session's dirty pages and frees the pages it added.
     void RollbackSession(TABSSessionID session);
+
+    // The data area of page `pageNo` as the last commit left it (the clean cache's copy, else the
+    // file's), whatever sessions changed since; empty for a page a session added and has not
+    // committed. Lets an owner keep clear of what committed pages still name while it reuses room.
+    [[nodiscard]] std::vector<std::uint8_t> ReadCommittedData(TABSPageNo pageNo);
 
     [[nodiscard]] bool SessionHasChanges(TABSSessionID session) const;
     // Counts for tests and diagnostics.

@@ -222,6 +222,9 @@ TABSTableRepairReport TABSDiskTableData::Repair(TABSSessionID session) {
         stored = TABSTableState::Decode(stateFile_.ReadFile(session), fields_.Count());
     } catch (const EABSError& e) {
         note(FormatMessage("Table '%s': state file cannot be read (%s); it is rebuilt", {name_, Describe(e)}));
+        // Writing the rebuilt state reads the old chain first; a first page that no longer
+        // deciphers would stop the repair there.
+        stateFile_.ResetFile(session);
     }
 
     // What the record page index lists, as far as it can be walked.

@@ -9,6 +9,7 @@
 
 #include <gtest/gtest.h>
 
+#include <cstdio>
 #include <functional>
 #include <random>
 #include <string>
@@ -326,6 +327,89 @@ TEST_F(QueryExec, ResultCursorLocatesAndNumbersRows) {
     EXPECT_EQ(query_.RecNo(), 3);
     EXPECT_EQ(query_.FieldByName("id").AsString(), "2");
     EXPECT_FALSE(query_.Locate("name", TDatasetVariant(std::string("q"))));
+}
+
+TEST_F(QueryExec, ResultIsBrowsedBothWaysAndNumbered) {
+    (void)Select("SELECT id FROM A ORDER BY id DESC");
+    const auto at = [this] { return std::make_pair(query_.RecNo(), query_.FieldByName("id").AsString()); };
+    query_.Last();
+    EXPECT_EQ(at(), std::make_pair(std::int64_t{4}, std::string("1")));
+    query_.Prior();
+    EXPECT_EQ(at(), std::make_pair(std::int64_t{3}, std::string("2")));
+    query_.Next();
+    query_.Next();
+    EXPECT_TRUE(query_.Eof());
+    query_.First();
+    EXPECT_EQ(at(), std::make_pair(std::int64_t{1}, std::string("4")));
+    query_.Prior();
+    EXPECT_TRUE(query_.Bof());
+    EXPECT_EQ(at(), std::make_pair(std::int64_t{1}, std::string("4")));
+
+    (void)Select("SELECT id FROM A WHERE id > 10");
+    EXPECT_EQ(query_.RecordCount(), 0);
+    EXPECT_TRUE(query_.IsEmpty());
+    EXPECT_TRUE(query_.Eof());
+    EXPECT_TRUE(query_.Bof());
+}
+
+// Result values take the form their column stores: typed nulls, the empty text as null, text in
+// the file's code page (so text it cannot hold fails as it would in a stored table).
+TEST_F(QueryExec, ResultValuesTakeTheFormOfTheirColumn) {
+    struct Case {
+        const char* sql;
+        const char* value;  // nullptr: the statement fails with `code`
+        TFieldType type;
+        int code;
+    };
+    const Case cases[] = {
+        {"SELECT name FROM A WHERE id = 3", N, TFieldType::ftString, 0},
+        {"SELECT '' AS e FROM A WHERE id = 1", N, TFieldType::ftString, 0},
+        {"SELECT 'Straße' AS t FROM A WHERE id = 1", "Straße", TFieldType::ftString, 0},
+        {"SELECT id FROM A WHERE id = 2", "2", TFieldType::ftInteger, 0},
+        {"SELECT id * 10 + 0.5 AS v FROM A WHERE id = 2", "20.5", TFieldType::ftUnknown, 0},
+        {"SELECT name || grp AS t FROM A WHERE id = 4", "x", TFieldType::ftString, 0},
+        {"SELECT name || grp AS t FROM A WHERE id = 1", "xg1", TFieldType::ftString, 0},
+        {"SELECT '\u03A9' AS t FROM A WHERE id = 1", nullptr, TFieldType::ftUnknown, 30053},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.sql);
+        if (c.value == nullptr) {
+            EXPECT_EQ(NativeErrorOf([&] { (void)Select(c.sql); }), c.code);
+            continue;
+        }
+        EXPECT_EQ(Select(c.sql), (Rows{{c.value}}));
+        if (c.type != TFieldType::ftUnknown) {
+            EXPECT_EQ(query_.Field(0).DataType(), c.type);
+        }
+    }
+}
+
+// An equality on a column with an index reads through the index; the rows equal a scan, also
+// for keys that repeat, miss, or sit at either end of the index.
+TEST_F(QueryExec, EqualityOnAKeyColumnFindsItsRows) {
+    std::vector<std::string> statements = {"CREATE TABLE K (ID String(9) PRIMARY KEY, Name String(10), n Integer)",
+                                           "CREATE INDEX KN ON K (Name)"};
+    for (int i = 0; i < 300; ++i) {
+        char id[16];
+        std::snprintf(id, sizeof id, "N%08X", 0x1000 + i * 7);
+        statements.push_back(std::string("INSERT INTO K VALUES ('") + id + "', 'n" + std::to_string(i % 9) + "', " +
+                             std::to_string(i) + ")");
+    }
+    Execute(statements);
+    const std::vector<std::pair<std::string, Rows>> cases = {
+        {"ID = 'N00001000'", {{"0"}}},
+        {"ID = 'N0000182D'", {{"299"}}},
+        {"ID = 'N00001007'", {{"1"}}},
+        {"ID = 'N00001001'", {}},
+        {"ID = 'n00001007'", {}},
+        {"'N0000100E' = ID", {{"2"}}},
+        {"ID = 'N00001007' AND n = 2", {}},
+        {"Name = 'n8' AND n < 20", {{"8"}, {"17"}}},
+    };
+    for (const auto& [condition, rows] : cases) {
+        SCOPED_TRACE(condition);
+        EXPECT_EQ(Select("SELECT n FROM K WHERE " + condition + " ORDER BY n"), rows);
+    }
 }
 
 TEST_F(QueryExec, SelectIntoCopiesTheResultIntoANewTable) {

@@ -2,6 +2,8 @@
 #include "dml_test_support.h"
 
 #include "engine/core/FormatSettings.h"
+#include "engine/sql/ABSRelationalAlgebra.h"
+#include "engine/storage/ABSTableLocks.h"
 
 #include <gmock/gmock.h>
 
@@ -239,6 +241,79 @@ TEST_F(ModifyTest, UpdateFromASubquery) {
                                            Row{"N3", "Claus", "WK2", "2012"}));
 }
 
+// Subqueries that read the row being changed, and DELETE through a join: each case starts from
+// the same four registrations (N4's class is unknown) and two classes.
+TEST_F(ModifyTest, StatementsSeeTheRowTheyChange) {
+    Run("CREATE TABLE Klassen (Kuerzel Char(10), Titel Char(10), Bis Integer)");
+    struct Case {
+        const char* statement;
+        std::int64_t affected;
+        const char* table;  // whose rows are expected afterwards
+        std::vector<Row> rows;
+    };
+    const Row n1{"N1", "Adler", "WK1", "2010"};
+    const Row n2{"N2", "Bauer", "WK2", "2011"};
+    const Row n3{"N3", "Claus", "WK2", "2012"};
+    const Row n4{"N4", "Dorn", "WK9", "2013"};
+    const Case cases[] = {
+        // Without alias the table name qualifies the outer column; no class row gives null.
+        {"UPDATE Namen SET Name = (SELECT k.Titel FROM Klassen k WHERE k.Kuerzel = Namen.AK)", 4, "Namen",
+         {{"N1", "Eins", "WK1", "2010"}, {"N2", "Zwei", "WK2", "2011"}, {"N3", "Zwei", "WK2", "2012"},
+          {"N4", kNull, "WK9", "2013"}}},
+        {"UPDATE Namen n SET Jahr = (SELECT MAX(k.Bis) FROM Klassen k WHERE k.Kuerzel = n.AK) "
+         "WHERE EXISTS (SELECT * FROM Klassen k WHERE k.Kuerzel = n.AK AND k.Bis > n.Jahr)",
+         1, "Namen", {{"N1", "Adler", "WK1", "2011"}, n2, n3, n4}},
+        {"UPDATE Namen n SET (Name, Jahr) = (SELECT k.Titel, k.Bis FROM Klassen k WHERE k.Kuerzel = n.AK) "
+         "WHERE n.ID = 'N3' OR n.ID = 'N1'",
+         2, "Namen", {{"N1", "Eins", "WK1", "2011"}, n2, {"N3", "Zwei", "WK2", "2011"}, n4}},
+        {"UPDATE Namen n SET Jahr = Jahr + (SELECT COUNT(*) FROM Namen m WHERE m.AK = n.AK)", 4, "Namen",
+         {{"N1", "Adler", "WK1", "2011"}, {"N2", "Bauer", "WK2", "2013"}, {"N3", "Claus", "WK2", "2014"},
+          {"N4", "Dorn", "WK9", "2014"}}},
+        {"DELETE FROM Namen n WHERE NOT EXISTS (SELECT * FROM Klassen k WHERE k.Kuerzel = n.AK)", 1, "Namen",
+         {n1, n2, n3}},
+        // A subquery without a row gives null, and null > anything holds for no row.
+        {"DELETE FROM Namen n WHERE n.Jahr > (SELECT MIN(k.Bis) FROM Klassen k WHERE k.Kuerzel = n.AK)", 1, "Namen",
+         {n1, n2, n4}},
+        {"DELETE FROM Namen n WHERE Jahr < (SELECT MAX(m.Jahr) FROM Namen m WHERE m.AK = n.AK)", 1, "Namen",
+         {n1, n3, n4}},
+        {"DELETE FROM Namen n, Klassen k WHERE k.Kuerzel = n.AK AND n.Jahr >= k.Bis", 2, "Namen", {n1, n4}},
+        {"DELETE FROM Namen n INNER JOIN Klassen k ON k.Kuerzel = n.AK WHERE k.Titel = 'Eins'", 1, "Namen",
+         {n2, n3, n4}},
+        {"DELETE FROM Namen n LEFT JOIN Klassen k ON k.Kuerzel = n.AK WHERE k.Kuerzel IS NULL", 1, "Namen",
+         {n1, n2, n3}},
+        {"DELETE FROM Namen n, Klassen k WHERE k.Kuerzel = n.AK AND k.Titel = 'Keine'", 0, "Namen",
+         {n1, n2, n3, n4}},
+        // The joined table itself keeps its rows.
+        {"DELETE FROM Klassen k, Namen n WHERE k.Kuerzel = n.AK AND n.Name = 'Claus'", 1, "Klassen",
+         {{"WK1", "Eins", "2011"}}},
+        {"INSERT INTO Settings (VarName, VarValue) "
+         "SELECT n.ID, (SELECT COUNT(*) FROM Namen m WHERE m.AK = n.AK) FROM Namen n",
+         4, "Settings", {{"N1", "1", kNull}, {"N2", "2", kNull}, {"N3", "2", kNull}, {"N4", "1", kNull}}},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.statement);
+        Run("DELETE FROM Namen; DELETE FROM Klassen; DELETE FROM Settings");
+        AddNamen();
+        Run(R"(INSERT INTO Namen VALUES ("N4", "Dorn", "WK9", 2013))");
+        Run(R"(INSERT INTO Klassen VALUES ("WK1", "Eins", 2011), ("WK2", "Zwei", 2011))");
+        EXPECT_EQ(Run(c.statement), c.affected);
+        EXPECT_EQ(Rows(c.table), c.rows);
+    }
+}
+
+TEST_F(ModifyTest, JoinedDeleteRemovesEveryCopyOfAMatchingRowAndIsUndoneOnFailure) {
+    Run("CREATE TABLE Pairs (A Integer, B Char(3))");
+    Run("INSERT INTO Pairs VALUES (1, 'x'), (1, 'x'), (2, NULL), (3, 'y')");
+    Run("INSERT INTO Namen VALUES ('N1', 'x', NULL, 1), ('N2', NULL, NULL, 2)");
+    // Rows with equal values are one row to the join; a null matches through IS NULL only.
+    EXPECT_EQ(Run("DELETE FROM Pairs p, Namen n WHERE p.A = n.Jahr AND (p.B = n.Name OR p.B IS NULL)"), 3);
+    EXPECT_THAT(Rows("Pairs"), ElementsAre(Row{"3", "y"}));
+    // A join whose query fails deletes nothing.
+    Run("INSERT INTO Pairs VALUES (0, 'z')");
+    EXPECT_EQ(RunFailing("DELETE FROM Pairs p, Namen n WHERE p.A = n.Jahr AND 10 / p.A > 1").code, 30128);
+    EXPECT_EQ(Rows("Pairs").size(), 2u);
+}
+
 TEST_F(ModifyTest, RollbackTakesBackInsertUpdateAndDelete) {
     AddNamen();
     Run("START TRANSACTION");
@@ -311,6 +386,80 @@ TEST(ModifyLockTest, DeleteGivesUpWhenAnotherConnectionKeepsTheTableLocked) {
         return table->RecordCount(other.Session()) == 1 ? 0 : 3;
     });
     EXPECT_EQ(childResult, 0);
+}
+
+} // namespace
+} // namespace kova::dmltest
+
+namespace kova::dmltest {
+namespace {
+
+// A query reads its tables under a read lock: another connection that is changing a table keeps
+// the query out ("Table is locked" after every try), other readers do not, and a change waits
+// for readers. The holder lives in this process, the connection that runs the statement in a
+// child, as two programs on one shared file would.
+TEST(QueryReadLockTest, ReadersAndWritersOfOneTableExcludeEachOther) {
+    struct Case {
+        const char* name;
+        int heldKind;           // the lock the other connection holds on T
+        const char* statement;  // run in the child
+        int code;               // expected native error (0: runs)
+        int pauses;             // expected waits before the outcome
+    };
+    const Case cases[] = {
+        {"query waits for a change", kTableLockWriteIntent, "SELECT N FROM T", kReadLockError, kReadLockAttempts - 1},
+        {"subquery waits for a change", kTableLockWriteIntent, "SELECT N FROM U WHERE N IN (SELECT N FROM T)",
+         kReadLockError, kReadLockAttempts - 1},
+        {"a table nobody changes is read", kTableLockWriteIntent, "SELECT N FROM U", 0, 0},
+        {"readers share the table", kTableLockWrite, "SELECT N FROM T", 0, 0},
+        {"a change waits for a reader", kTableLockWrite, "DELETE FROM T", kTableLockedForChangeError,
+         kWriteLockAttempts},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        testing::ScratchDirectory scratch;
+        const std::string path = scratch.File("shared.abs");
+        testing::TableDatabase holder(path, true, true);
+        for (const char* name : {"T", "U"}) {
+            holder.Tables().CreateTable(name, testing::Definition({testing::Field("N", TABSColumnType::actInteger)}));
+            TABSTableHandle table = holder.Open(name);
+            (void)table->InsertRecord(holder.Session(), testing::RecordBuilder(table.Table()).Int("N", 1).Bytes());
+        }
+        std::int32_t tableId = 0;
+        {
+            TABSTableHandle table = holder.Open("T");
+            tableId = table->TableID();
+            ASSERT_TRUE(holder.Database().LockTable(holder.Session(), tableId, c.heldKind, 1));
+        }
+        const int childResult = testing::RunInChildProcess([&] {
+            testing::TableDatabase other(path, false, true);
+            TABSExecutionContext context;
+            context.Data = &other.Database();
+            context.Tables = &other.Tables();
+            context.SessionID = other.Session();
+            context.DatabaseName = "db";
+            int pauses = 0;
+            (void)SetModifySleeper([&](int) { ++pauses; });
+            int code = 0;
+            std::int64_t rows = -1;
+            try {
+                TABSSQLProcessor processor(c.statement);
+                std::unique_ptr<TABSResultExecutor> executor = MakeStatementExecutor(context);
+                TABSRunResult result = RunStatements(processor, *executor);
+                if (result.Cursor) rows = result.Cursor->RecordCount();
+            } catch (const EABSException& e) {
+                code = e.NativeError();
+            }
+            if (code != c.code) return 10 + (code % 1000);
+            if (pauses != c.pauses) return 2;
+            if (code == 0 && rows != 1) return 3;
+            // Whatever the outcome, the statement holds no read lock afterwards.
+            if (other.Database().TableLockManager().HeldCount(tableId, other.Session(), kTableLockWrite) != 0) return 4;
+            return 0;
+        });
+        EXPECT_EQ(childResult, 0);
+        EXPECT_TRUE(holder.Database().UnlockTable(holder.Session(), tableId, c.heldKind));
+    }
 }
 
 } // namespace

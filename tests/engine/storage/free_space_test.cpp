@@ -272,13 +272,16 @@ TEST_F(FreeSpaceTest, MisuseIsRefusedWithItsCode) {
     }
 }
 
-TEST_F(FreeSpaceTest, HeaderBehindTheMapsIsCaughtWhenAUsedPageWouldBeHandedOut) {
-    // The maps say pages 0 … 99 are used, the header claims 49 is the last: growth would pick 50.
+TEST_F(FreeSpaceTest, HeaderBehindTheMapsNeverHandsOutAUsedPage) {
+    // The maps say pages 0 … 99 are used, the header claims 49 is the last (a writer killed while
+    // growing the file leaves this): growth must skip what the maps mark as used.
     LoadFullFile(100, 99);
     manager.Load(100, 49, false);
-    std::string message;
-    EXPECT_EQ(NativeErrorOf([&] { (void)manager.AllocatePage(); }, &message), 30425);
-    EXPECT_EQ(message, "Page: 50 already used");
+    const auto first = manager.AllocatePage();
+    const auto second = manager.AllocatePage();
+    EXPECT_GE(first, 100);
+    EXPECT_GE(second, 100);
+    EXPECT_NE(first, second);
 }
 
 TEST_F(FreeSpaceTest, MapPageOfAnotherTypeIsReported) {
