@@ -25,7 +25,7 @@ constexpr TQRFont kDetailPlain{10.0, false, false, true};
 
 // An element's place in its band: left and top from the band's corner, and its box. Elements
 // that size themselves to their text get the room up to their neighbour (or the right margin).
-struct TElementSpec {
+struct TElementPlacement {
     const char* name;
     double left;
     double top;
@@ -42,16 +42,16 @@ constexpr Qt::Alignment kRight = Qt::AlignRight;
 constexpr Qt::Alignment kCentre = Qt::AlignHCenter;
 
 // The order of each table is the order of the texts handed to AddBand.
-const TElementSpec kPageHeader[] = {
+const TElementPlacement kPageHeader[] = {
     {"QRLabel5", 0.0, 0.0, 148.2, 4.2, kHeaderFont, kLeft, false, false},
     {"QRLWkCaption", 0.0, 4.2, kPrintableWidth, 5.1, kHeaderFont, kLeft, false, true},
     {"QRLabel14", 148.2, 0.0, 15.3, 4.2, kHeaderFont, kRight, false, false},
     {"QRSysData1", 165.1, 0.0, 10.8, 4.2, kHeaderFont, kCentre, false, false},
 };
-const TElementSpec kTitle[] = {
+const TElementPlacement kTitle[] = {
     {"QRSchool1", 2.1, 2.1, 169.6, 10.6, TQRFont{12.0, true, false, false}, kCentre, true, true},
 };
-const TElementSpec kDetail[] = {
+const TElementPlacement kDetail[] = {
     {"QRDBText1", 0.5, 0.3, 44.5, 4.5, kDetailBold, kLeft, false, true},
     {"QRDBText2", 45.0, 0.3, 40.2, 4.5, kDetailBold, kLeft, false, true},
     {"QRDBText3", 85.2, 0.3, 20.6, 4.5, kDetailPlain, kLeft, false, true},
@@ -61,10 +61,10 @@ const TElementSpec kDetail[] = {
     {"QRDBText7", 150.8, 0.3, 14.3, 4.5, kDetailPlain, kLeft, false, true},
     {"QRDBText8", 165.1, 0.3, 9.9, 4.5, kDetailPlain, kLeft, false, true},
 };
-const TElementSpec kSummary[] = {
+const TElementPlacement kSummary[] = {
     {"QRLabel2", 25.4, 4.2, 131.5, 8.7, TQRFont{10.0, false, true, false}, kCentre, true, false},
 };
-const TElementSpec kPageFooter[] = {
+const TElementPlacement kPageFooter[] = {
     {"QRSchool2", 0.0, 2.1, 154.0, 4.3, kFooterFont, kLeft, false, true},
     {"QRSysData2", 154.0, 2.1, 20.9, 4.3, kFooterItalic, kRight, false, false},
     {"QRAddress", 0.0, 6.4, kPrintableWidth, 4.2, kFooterFont, kLeft, false, true},
@@ -76,17 +76,17 @@ const TElementSpec kPageFooter[] = {
     {"QREMail", 103.7, 10.6, 71.3, 4.2, kFooterFont, kLeft, false, true},
 };
 
-void AddBand(TQRPage& page, std::span<const TElementSpec> specs, double bandTop, std::span<const QString> texts) {
-    for (std::size_t i = 0; i < specs.size(); ++i) {
-        const TElementSpec& spec = specs[i];
+void AddBand(TQRPage& page, std::span<const TElementPlacement> placements, double bandTop, std::span<const QString> texts) {
+    for (std::size_t i = 0; i < placements.size(); ++i) {
+        const TElementPlacement& placement = placements[i];
         TQRElement element;
-        element.name = QString::fromLatin1(spec.name);
-        element.rect = QRectF(TQReportLayout::kMarginLeft + spec.left, bandTop + spec.top, spec.width, spec.height);
+        element.name = QString::fromLatin1(placement.name);
+        element.rect = QRectF(TQReportLayout::kMarginLeft + placement.left, bandTop + placement.top, placement.width, placement.height);
         element.text = texts[i];
-        element.font = spec.font;
-        element.alignment = spec.alignment;
-        element.wrap = spec.wrap;
-        element.clip = spec.clip;
+        element.font = placement.font;
+        element.alignment = placement.alignment;
+        element.wrap = placement.wrap;
+        element.clip = placement.clip;
         page.elements.push_back(std::move(element));
     }
 }
