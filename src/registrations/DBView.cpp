@@ -366,11 +366,14 @@ void TFormDatabase::FillSchoolDataToForm() {
     meldungImportieren_->menuAction()->setEnabled(hasSchool);
 }
 
+std::string TFormDatabase::SchoolUpdateStatement() const {
+    return "UPDATE Verein SET \rSchule=\"" + Cleaned(edSchool_->text()) + "\",Anschrift=\"" +
+           Cleaned(edSchoolAddress_->text()) + "\",Telefon=\"" + Cleaned(edTelephone_->text()) + "\",FAX=\"" +
+           Cleaned(edFAX_->text()) + "\",EMail=\"" + Cleaned(edEMail_->text()) + "\" WHERE ID=\"" + kVereinId + "\";";
+}
+
 void TFormDatabase::SBTakeSchoolClick() {
-    const std::string statement = "UPDATE Verein SET \rSchule=\"" + Cleaned(edSchool_->text()) + "\",Anschrift=\"" +
-                                  Cleaned(edSchoolAddress_->text()) + "\",Telefon=\"" + Cleaned(edTelephone_->text()) +
-                                  "\",FAX=\"" + Cleaned(edFAX_->text()) + "\",EMail=\"" + Cleaned(edEMail_->text()) +
-                                  "\" WHERE ID=\"" + kVereinId + "\";";
+    const std::string statement = SchoolUpdateStatement();
     try {
         (void)DM->TalmirMySQLTools().RunSQL(DM->ABSQH1(), TTalmirMySQLTools::kExecute, statement);
     } catch (const std::exception&) {

@@ -100,6 +100,8 @@ public:
     // ---- Handlers ----
     void FormShow();
     void SBTakeSchoolClick();
+    // The statement that stores the school fields as they stand.
+    [[nodiscard]] std::string SchoolUpdateStatement() const;
     void SBNameNewClick();
     void SBNameCopyEditClick();
     void SBNameEditClick();

@@ -186,8 +186,7 @@ TEST_F(Editing, EraseAsksWithTheCardAndDeletesOnlyOnYes) {
 
 // ---- The year of birth ----
 
-// Fails or hangs in the offscreen run; to be investigated before the issue closes.
-TEST_F(Editing, DISABLED_AYearThatIsNoWholeNumberIsNeverWritten) {
+TEST_F(Editing, AYearThatIsNoWholeNumberIsNeverWritten) {
     // Texts the year field holds (at most four characters) that are no whole number.
     const QString years[] = {"", "   ", "abc", "19 9", "1,AK", "1e3", "20.1", "-", "0x1F", "1\"", "--1", "1-2"};
     for (const QString& year : years) {
@@ -225,8 +224,7 @@ TEST_F(Editing, WholeYearsAreWrittenAsNumbers) {
 
 // ---- Hostile names ----
 
-// Fails or hangs in the offscreen run; to be investigated before the issue closes.
-TEST_F(Editing, DISABLED_HostileNamesAreStoredCleanedAndChangeNoOtherRow) {
+TEST_F(Editing, HostileNamesAreStoredCleanedAndChangeNoOtherRow) {
     struct Case {
         QString typed;
         QString stored;  // before the field's limit cuts it
@@ -236,7 +234,7 @@ TEST_F(Editing, DISABLED_HostileNamesAreStoredCleanedAndChangeNoOtherRow) {
         {QStringLiteral("  Back\\slash\t"), QStringLiteral("Backslash")},
         {QStringLiteral("x\", Jahrgang=1900 WHERE ID<>\""), QStringLiteral("x', Jahrgang=1900 WHERE ID<>'")},
         {QStringLiteral("a and b from c where"), QStringLiteral("a and b from c where")},
-        {QString::fromUtf16(u"Nu\u0000ll"), QStringLiteral("Null")},
+        {QString::fromUtf16(u"Nu\u0000ll", 5), QStringLiteral("Null")},
         {QStringLiteral("Müßig Äöü"), QStringLiteral("Müßig Äöü")},
         {QStringLiteral("\";DELETE FROM Namen"), QStringLiteral("';DELETE FROM Namen")},
         {QString(500, QChar(u'W')), QString(500, QChar(u'W'))},
