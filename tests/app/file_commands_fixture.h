@@ -41,6 +41,9 @@ protected:
         Start(arguments);
         formTemplates_ = std::make_unique<TFormTemplates>();
         FormTemplates = formTemplates_.get();
+        // Without a file to open, the start-up runs now: left to its timer, it would open the
+        // file a test has just presented inside one of the test's modal loops.
+        if (arguments.isEmpty()) FormMain->StartTimerTimer();
     }
 
     // Texts of one column of the catalogue, top to bottom.
