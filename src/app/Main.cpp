@@ -1,13 +1,21 @@
 #include "app/Main.h"
 
+#include "app/About.h"
+#include "app/IniStore.h"
 #include "app/MessageDlg.h"
 #include "app/Platform.h"
+#include "app/Regstry.h"
 #include "app/StatusPanels.h"
+#include "app/Version.h"
+#include "check/CheckMeldungen.h"
 #include "engine/api/ABSQuery.h"
 #include "files/DatabaseFiles.h"
+#include "files/EditTemplate.h"
 #include "files/TemplateCatalogue.h"
 #include "files/Templates.h"
 #include "model/DModule.h"
+#include "output/QUVExport.h"
+#include "output/QUVView.h"
 #include "registrations/DBView.h"
 
 #include <QApplication>
@@ -111,7 +119,8 @@ public:
 
 } // namespace
 
-TFormMain::TFormMain(const QStringList& arguments, QWidget* parent) : QMainWindow(parent) {
+TFormMain::TFormMain(const QStringList& arguments, QWidget* parent)
+    : QMainWindow(parent), aboutBox_(std::make_unique<TAboutBoxDlg>()), regstry_(std::make_unique<TRegstry>()) {
     setObjectName(QStringLiteral("FormMain"));
     setWindowTitle(QStringLiteral("Meldungen für \"Korvalla\""));
     resize(340, 224);
@@ -192,6 +201,8 @@ void TFormMain::BuildButtons() {
     connect(sbOpen2_, &QToolButton::clicked, this, guarded([this] { SBOpenClick(); }));
     connect(sbShowDatabase_, &QToolButton::clicked, this, guarded([this] { SBarDblClick(); }));
     connect(sbExit_, &QToolButton::clicked, this, guarded([this] { SBExitClick(); }));
+    connect(sbSave_, &QToolButton::clicked, this, guarded([this] { SBSaveClick(); }));
+    connect(sbSave2_, &QToolButton::clicked, this, guarded([this] { SBSaveClick(); }));
 }
 
 void TFormMain::BuildMenus() {
@@ -217,12 +228,15 @@ void TFormMain::BuildMenus() {
     datenbankexportierennach1_ =
         MakeAction(exportieren, "Datenbankexportierennach1", QStringLiteral("Datenbank exportieren nach ..."));
     datenbankexportierennach1_->setEnabled(false);
+    connect(datenbankexportierennach1_, &QAction::triggered, this, guarded([this] { SBSaveClick(); }));
 
     admin1_ = mainMenu->addMenu(QStringLiteral("Admin"));
     admin1_->setObjectName(QStringLiteral("Admin1"));
     QMenu* templateMenu = admin1_->addMenu(QStringLiteral("Template"));
     templateMenu->setObjectName(QStringLiteral("emplate1"));
-    MakeAction(templateMenu, "neuausaktuellemTemplateerstellen1", QStringLiteral("neu aus aktuellem Template erstellen"));
+    QAction* newTemplate =
+        MakeAction(templateMenu, "neuausaktuellemTemplateerstellen1", QStringLiteral("neu aus aktuellem Template erstellen"));
+    connect(newTemplate, &QAction::triggered, this, guarded([] { NewTemplateFromCurrent(); }));
     admin1_->menuAction()->setEnabled(false);
 
     QMenu* hilfe = mainMenu->addMenu(QStringLiteral("&Hilfe"));
@@ -232,7 +246,8 @@ void TFormMain::BuildMenus() {
     hilfe2->setShortcutContext(Qt::ApplicationShortcut);
     connect(hilfe2, &QAction::triggered, this, guarded([this] { Hilfe2Click(); }));
     hilfe->addSeparator()->setObjectName(QStringLiteral("N1"));
-    MakeAction(hilfe, "ber1", QStringLiteral("Ü&ber"));
+    QAction* about = MakeAction(hilfe, "ber1", QStringLiteral("Ü&ber"));
+    connect(about, &QAction::triggered, this, guarded([this] { ber1Click(); }));
 
     pmQUV_ = new QMenu(this);
     pmQUV_->setObjectName(QStringLiteral("PMQUV"));
@@ -241,6 +256,7 @@ void TFormMain::BuildMenus() {
     pmQUV_->addSeparator()->setObjectName(QStringLiteral("N3"));
     exportToQUV_ = MakeAction(pmQUV_, "ExportToQUV", QStringLiteral("QUV exportieren ..."));
     exportToQUV_->setEnabled(false);
+    connect(exportToQUV_, &QAction::triggered, this, guarded([this] { ExportToQUVClick(); }));
     sbExit_->setContextMenuPolicy(Qt::CustomContextMenu);
     connect(sbExit_, &QWidget::customContextMenuRequested, this,
             [this](const QPoint& at) { pmQUV_->popup(sbExit_->mapToGlobal(at)); });
@@ -285,6 +301,11 @@ void TFormMain::StartTimerTimer() {
     startTimer_->deleteLater();
     startTimer_ = nullptr;
     DM->ResetSessions();
+    try {
+        ReadFromIni(*regstry_, QCoreApplication::applicationFilePath());
+    } catch (const std::exception&) {
+        // The value read is not used; a store that cannot be read costs nothing at start.
+    }
     // A file named on the command line is in panel 2; the placeholder text names none.
     const QString path = sBar_->PanelText(2);
     if (path != QString::fromUtf8(kNoDatabaseText) && QFileInfo(path).isFile()) {
@@ -468,6 +489,63 @@ void TFormMain::Hilfe2Click() {
 
 void TFormMain::SBExitClick() { close(); }
 
+QString TFormMain::ExportFileName(const QString& school) {
+    QString name = QStringLiteral("Meldung_") + school + QStringLiteral(".abs");
+    name.remove(QChar(u' '));
+    return name;
+}
+
+void TFormMain::SBSaveClick() {
+    // The check first, for the user to see; its verdict does not hold the export back.
+    FormDatabase->show();
+    RunGuarded([] { FormDatabase->Meldungenprfen1Click(); });
+    FormDatabase->hide();
+    if (!sbSave_->isEnabled()) return;
+
+    const QString proposed = ExportFileName(FormDatabase->EdSchool().text());
+    TFileDialog& save = DM->Save();
+    save.SetFileName(proposed);
+    save.SetInitialDir(InitialFolder());
+    save.SetTitle(QStringLiteral("Datenbank zum Versenden exportieren nach ..."));
+    save.SetFilter(DatabaseFilter());
+    TABSDatabase& db = DM->ABSDB();
+    if (db.Connected()) db.Close();  // the file is complete on disk and no query holds it
+    struct TAfterExport {
+        ~TAfterExport() {
+            DM->Save().SetInitialDir(DM->Open().InitialDir());
+            if (FormCheck != nullptr) FormCheck->hide();
+        }
+    } afterExport;
+    if (!save.Execute()) return;
+    if (FormCheck != nullptr) FormCheck->hide();
+
+    // The dialog chooses the folder; the file keeps the proposed name.
+    const QString source = QString::fromStdString(db.DatabaseFileName());
+    const QString target = QDir(QFileInfo(save.FileName()).absolutePath()).filePath(ChangeFileExt(proposed, QStringLiteral(".abs")));
+    const bool sameFile = QFileInfo(source).canonicalFilePath() == QFileInfo(target).canonicalFilePath() &&
+                          QFileInfo::exists(target);
+    if (!sameFile) {
+        if (const std::error_code failure = CopyDatabaseFile(source, target)) {
+            // A copy that did not arrive must not be announced as ready for sending.
+            (void)ErrorBox(QStringLiteral("Die Datenbank konnte nicht exportiert werden nach:\r") + Quoted(target) +
+                           QStringLiteral("\rBitte prüfen Sie, ob der Ordner beschreibbar ist und der Name der Schule "
+                                          "nur Zeichen enthält, die in Dateinamen erlaubt sind."));
+            return;
+        }
+    }
+    (void)MessageDlg(QStringLiteral("Die Datenbank wurde exportiert nach:\r\"") + ChangeFileExt(proposed, QStringLiteral(".abs")) +
+                         QStringLiteral("\"\rund kann nun per E-Mail versendet werden."),
+                     TMsgDlgType::Information, mbOK);
+}
+
+void TFormMain::ExportToQUVClick() { ExportToQUV(*DM, *FormQUV, exportToQUV_->isEnabled()); }
+
+void TFormMain::ber1Click() {
+    aboutBox_->Version = QString::fromStdString(ProgramVersion());
+    aboutBox_->ProductName = QFileInfo(QCoreApplication::applicationFilePath()).completeBaseName();
+    (void)aboutBox_->Execute();
+}
+
 void TFormMain::closeEvent(QCloseEvent* event) {
     RunGuarded([this] { FormCloseQuery(); });
     FormClose();
@@ -475,9 +553,16 @@ void TFormMain::closeEvent(QCloseEvent* event) {
 }
 
 void TFormMain::FormCloseQuery() {
-    if (DM == nullptr) return;
-    if (DM->ABSDB().Connected()) DM->ABSDB().Close();
-    if (DM->ABSDBTemplate().Connected()) DM->ABSDBTemplate().Close();
+    if (DM != nullptr) {
+        if (DM->ABSDB().Connected()) DM->ABSDB().Close();
+        if (DM->ABSDBTemplate().Connected()) DM->ABSDBTemplate().Close();
+    }
+    try {
+        WriteToIni(*regstry_, QCoreApplication::applicationFilePath());
+    } catch (const ERegistryException& failure) {
+        // Said, but the program ends all the same.
+        (void)ErrorBox(QString::fromStdString(failure.what()));
+    }
 }
 
 void TFormMain::FormClose() {

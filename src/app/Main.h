@@ -14,6 +14,7 @@
 #include <QStringList>
 
 #include <functional>
+#include <memory>
 
 class QAction;
 class QLabel;
@@ -23,6 +24,8 @@ class QToolButton;
 
 namespace kova::app {
 
+class TAboutBoxDlg;
+class TRegstry;
 class TStatusPanels;
 
 class TFormMain final : public QMainWindow {
@@ -57,6 +60,12 @@ public:
     // ---- Handlers ----
     void SBNewDBClick();
     void SBOpenClick();
+    // Runs the check for the user to see, then copies the working database, under a name made of
+    // the school's name, into the folder the user chooses, for sending to the organiser.
+    void SBSaveClick();
+    // The QUV export list of the working database; does nothing while its command is disabled.
+    void ExportToQUVClick();
+    void ber1Click();
     void SBarDblClick();
     void Hilfe2Click();
     void SBExitClick();
@@ -65,6 +74,14 @@ public:
     // How an existing help file is opened (the desktop's handler; tests replace it).
     using HelpViewer = std::function<void(const QString& helpFile)>;
     static HelpViewer SetHelpViewer(HelpViewer viewer);
+
+    // The name the export for sending proposes for the school `school`: "Meldung_" + school +
+    // ".abs" without any blank.
+    [[nodiscard]] static QString ExportFileName(const QString& school);
+
+    // The About component and the per-user store of the window.
+    [[nodiscard]] TAboutBoxDlg& AboutBoxDlg1() noexcept { return *aboutBox_; }
+    [[nodiscard]] TRegstry& Regstry1() noexcept { return *regstry_; }
 
 protected:
     void closeEvent(QCloseEvent* event) override;
@@ -99,6 +116,8 @@ private:
     QAction* exportToQUV_ = nullptr;
     TStatusPanels* sBar_ = nullptr;
     QTimer* startTimer_ = nullptr;
+    std::unique_ptr<TAboutBoxDlg> aboutBox_;
+    std::unique_ptr<TRegstry> regstry_;
     bool adminRequested_ = false;
 };
 

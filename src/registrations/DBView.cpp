@@ -4,8 +4,10 @@
 #include "app/MessageDlg.h"
 #include "app/Platform.h"
 #include "app/StatusPanels.h"
+#include "check/CheckMeldungen.h"
 #include "engine/api/ABSQuery.h"
 #include "model/DModule.h"
+#include "output/QReports.h"
 #include "registrations/Meldung.h"
 
 #include <QAction>
@@ -176,23 +178,25 @@ void TFormDatabase::BuildMenu() {
     meldungImportieren_->menuAction()->setObjectName(QStringLiteral("Meldungimportieren1Item"));
     // Opening the submenu makes room for the school data, as entering the school name does.
     connect(meldungImportieren_, &QMenu::aboutToShow, this, [this] { EdSchoolEnter(); });
-    // The import commands, the print preview, the export list and the check belong to windows
-    // of their own; each is connected where that window is wired and disabled until then.
+    // The import commands belong to the import's own window; they stay disabled until it is wired.
     MakeAction(meldungImportieren_, "Meldungenimportieren1", QStringLiteral("Meldungen importieren"))->setEnabled(false);
     MakeAction(meldungImportieren_, "ltereMeldungen20091", QStringLiteral("ältere Meldungen (2009)"))->setEnabled(false);
     meldungImportieren_->menuAction()->setEnabled(false);
 
     QMenu* drucken = datei->addMenu(QStringLiteral("Drucken"));
     drucken->setObjectName(QStringLiteral("Drucken1"));
-    MakeAction(drucken, "Meldungenausdrucken1", QStringLiteral("Meldungen ausdrucken ..."))->setEnabled(false);
+    QAction* print = MakeAction(drucken, "Meldungenausdrucken1", QStringLiteral("Meldungen ausdrucken ..."));
+    connect(print, &QAction::triggered, this, [this] { RunGuarded([this] { Meldungenausdrucken1Click(); }); });
 
     QMenu* exportieren = datei->addMenu(QStringLiteral("Exportieren"));
     exportieren->setObjectName(QStringLiteral("Exportieren1"));
-    MakeAction(exportieren, "nachQUV1", QStringLiteral("nach QUV"))->setEnabled(false);
+    QAction* quv = MakeAction(exportieren, "nachQUV1", QStringLiteral("nach QUV"));
+    connect(quv, &QAction::triggered, this, [this] { RunGuarded([this] { nachQUV1Click(); }); });
 
     QMenu* pruefen = menuBar_->addMenu(QStringLiteral("&Prüfen"));
     pruefen->setObjectName(QStringLiteral("Prfen1"));
-    MakeAction(pruefen, "Meldungenprfen1", QStringLiteral("Meldungen prüfen"))->setEnabled(false);
+    QAction* check = MakeAction(pruefen, "Meldungenprfen1", QStringLiteral("Meldungen prüfen"));
+    connect(check, &QAction::triggered, this, [this] { RunGuarded([this] { Meldungenprfen1Click(); }); });
 
     QMenu* hilfe = menuBar_->addMenu(QStringLiteral("&Hilfe"));
     hilfe->setObjectName(QStringLiteral("Hilfe1"));
@@ -688,6 +692,12 @@ bool TFormDatabase::DBGMainKeyUp(int key) {
 void TFormDatabase::LbIdMouseEnter() {
     lbId_->setToolTip(QStringLiteral("angelegt am ") + FromStd(TGenSerials::SerialToDateTime(ToStd(lbId_->text()), 1)));
 }
+
+void TFormDatabase::Meldungenausdrucken1Click() { FormQReport->Preview(); }
+
+void TFormDatabase::nachQUV1Click() { FormMain->ExportToQUVClick(); }
+
+void TFormDatabase::Meldungenprfen1Click() { (void)RunRegistrationCheck(); }
 
 void TFormDatabase::Hilfe2Click() {
     if (FormMain != nullptr) {

@@ -116,6 +116,10 @@ public:
     void EdSchoolEnter();
     void Hilfe2Click();
     void SBExitClick();
+    // The list's print preview, the export list and the check of all registrations.
+    void Meldungenausdrucken1Click();
+    void nachQUV1Click();
+    void Meldungenprfen1Click();
 
     // The sort clause a column title selects; none for a title that selects nothing.
     [[nodiscard]] static std::optional<std::string_view> SortClauseForTitle(const QString& title);

@@ -5,6 +5,8 @@
 #include <gtest/gtest.h>
 
 #include <QApplication>
+#include <QSettings>
+#include <QTemporaryDir>
 
 int main(int argc, char* argv[]) {
     if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM")) qputenv("QT_QPA_PLATFORM", "offscreen");
@@ -14,6 +16,9 @@ int main(int argc, char* argv[]) {
     // The program sets its date and time formats before anything else; so does every test
     // process, whichever single test it runs.
     kova::app::SetApplicationFormats();
+    // What the main window stores per user at start and close stays in this run's own folder.
+    const QTemporaryDir settings;
+    if (settings.isValid()) QSettings::setPath(QSettings::NativeFormat, QSettings::UserScope, settings.path());
     ::testing::InitGoogleTest(&argc, argv);
     return RUN_ALL_TESTS();
 }

@@ -1,6 +1,8 @@
 // The main window: its controls, the command line, the deferred start, help and closing.
 #include "app_fixture.h"
 
+#include "app/About.h"
+#include "app/Aboutdlg.h"
 #include "app/Platform.h"
 #include "app/StatusPanels.h"
 #include "engine/core/FormatSettings.h"
@@ -9,7 +11,10 @@
 
 #include <QAction>
 #include <QCoreApplication>
+#include <QDialog>
 #include <QFileInfo>
+#include <QSettings>
+#include <QTemporaryDir>
 #include <QLabel>
 #include <QMenu>
 #include <QTableView>
@@ -240,6 +245,69 @@ TEST_F(MainWindow, ExitButtonStaysAtTheRightEdgeWhenTheWindowGrows) {
     QCoreApplication::processEvents();
     // The picture of the window as a user sees it, for looking at.
     EXPECT_TRUE(FormMain->grab().save(QDir::temp().filePath("main.png")));
+}
+
+TEST_F(MainWindow, AboutShowsTheProgramNameAndVersion) {
+    Start({});
+    QString product, version;
+    const auto previous = TAboutBoxDlg::SetShowHook([&](TAboutBox& box) {
+        product = box.ProductName().text();
+        version = box.Version().text();
+        return static_cast<int>(QDialog::Accepted);
+    });
+    Find<QAction>("ber1").trigger();
+    (void)TAboutBoxDlg::SetShowHook(previous);
+    EXPECT_EQ(product, QFileInfo(QCoreApplication::applicationFilePath()).completeBaseName());
+    EXPECT_EQ(version, QStringLiteral("02.03 (2011-NOV-14; 19:24)"));
+}
+
+// The per-user store: read at the start-up tick, written when the window closes; a store that
+// cannot be written is reported and the window closes all the same.
+class MainWindowStore : public MainWindow {
+protected:
+    void SetUp() override {
+        ASSERT_TRUE(store_.isValid());
+        QSettings::setPath(QSettings::NativeFormat, QSettings::UserScope, store_.path());
+    }
+    void TearDown() override {
+        MainWindow::TearDown();
+        QSettings::setPath(QSettings::NativeFormat, QSettings::UserScope, store_.path());
+    }
+    [[nodiscard]] static QString Stored(const char* name) {
+        const QString program = QFileInfo(QCoreApplication::applicationFilePath()).completeBaseName();
+        QSettings settings(QSettings::NativeFormat, QSettings::UserScope, QStringLiteral("Talmir"), program);
+        return settings.value(QStringLiteral("Main/") + QString::fromLatin1(name)).toString();
+    }
+    QTemporaryDir store_;
+};
+
+TEST_F(MainWindowStore, ClosingWritesWhenAndWhereTheProgramRan) {
+    Start({});
+    FormMain->StartTimerTimer();
+    EXPECT_TRUE(Stored("LastUsed").isEmpty());  // the start only reads
+    FormMain->show();
+    EXPECT_TRUE(FormMain->close());
+    const QString folder = QCoreApplication::applicationDirPath() + QLatin1Char('/');
+    EXPECT_EQ(Stored("InstallPath"), folder);
+    EXPECT_EQ(Stored("VorlagenPath"), folder + QStringLiteral("Vorlagen/"));
+    EXPECT_EQ(Stored("LastUsed").left(10), QDate::currentDate().toString(QStringLiteral("dd.MM.yyyy")));
+    EXPECT_TRUE(messages_.empty());
+}
+
+TEST_F(MainWindowStore, AStoreThatCannotBeWrittenIsReportedAndTheWindowClosesAnyway) {
+    // The store's folder is a plain file, so nothing can be created below it (even for root).
+    const QString blocker = QDir(store_.path()).filePath(QStringLiteral("blocked"));
+    QFile file(blocker);
+    ASSERT_TRUE(file.open(QIODevice::WriteOnly));
+    file.close();
+    Start({});
+    QSettings::setPath(QSettings::NativeFormat, QSettings::UserScope, blocker);
+    FormMain->show();
+    EXPECT_TRUE(FormMain->close());
+    EXPECT_FALSE(FormMain->isVisible());
+    ASSERT_EQ(messages_.size(), 1U);
+    EXPECT_EQ(messages_[0].type, TMsgDlgType::Error);
+    EXPECT_TRUE(messages_[0].text.contains(QStringLiteral("LastUsed"))) << messages_[0].text.toStdString();
 }
 
 } // namespace
