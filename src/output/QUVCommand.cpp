@@ -1,5 +1,6 @@
 #include "output/QUVCommand.h"
 
+#include "check/CheckCommand.h"
 #include "engine/api/ABSMain.h"
 #include "model/DModule.h"
 #include "model/TalmirMySQLTools.h"
@@ -116,10 +117,7 @@ int RunKovaMeldungen(const std::vector<std::string>& arguments, std::ostream& ou
         return 2;
     }
     if (arguments.front() == "quv") return RunQuv(arguments, out, err);
-    if (arguments.front() == "check") {
-        err << "not available\n";
-        return 2;
-    }
+    if (arguments.front() == "check") return RunCheckCommand({arguments.begin() + 1, arguments.end()}, out, err);
     err << kUsage;
     return 2;
 }

@@ -3,11 +3,12 @@
 //
 //   kova-meldungen quv FILE... -o OUT    the export lines of every FILE, file after file in the
 //                                        given order, into OUT (its extension becomes ".QUV")
-//   kova-meldungen check FILE...         not available yet (exit status 2)
+//   kova-meldungen check FILE...         the registration check's protocol of every FILE
+//                                        (exit status: see check/CheckCommand.h)
 //
-// Each file is opened read-only with the application's password; nothing in it changes. OUT is
-// written only when every file could be read. Exit status: 0 done, 1 a file could not be read
-// or OUT not written, 2 wrong use.
+// Each file is opened read-only with the application's password; nothing in it changes. For
+// quv, OUT is written only when every file could be read; exit status 0 done, 1 a file could not
+// be read or OUT not written, 2 wrong use.
 #pragma once
 
 #include <iosfwd>
