@@ -5,6 +5,7 @@
 #include "model/DModule.h"
 #include "check/CheckMeldungen.h"
 #include "files/Templates.h"
+#include "import/GetNames.h"
 #include "output/QReports.h"
 #include "output/QUVView.h"
 #include "registrations/DBView.h"
@@ -36,6 +37,7 @@ TApplicationObjects::TApplicationObjects(const QStringList& arguments)
     FormQUV = formQUV_.get();
     formTemplates_ = std::make_unique<TFormTemplates>();
     FormTemplates = formTemplates_.get();
+    FormGetNames = new TFormGetNames(FormDatabase);  // owned by the list window it serves
     formCheck_ = std::make_unique<TFormCheck>();
     FormCheck = formCheck_.get();
     formErrors_ = std::make_unique<TFormErrors>();

@@ -178,9 +178,11 @@ void TFormDatabase::BuildMenu() {
     meldungImportieren_->menuAction()->setObjectName(QStringLiteral("Meldungimportieren1Item"));
     // Opening the submenu makes room for the school data, as entering the school name does.
     connect(meldungImportieren_, &QMenu::aboutToShow, this, [this] { EdSchoolEnter(); });
-    // The import commands belong to the import's own window; they stay disabled until it is wired.
-    MakeAction(meldungImportieren_, "Meldungenimportieren1", QStringLiteral("Meldungen importieren"))->setEnabled(false);
-    MakeAction(meldungImportieren_, "ltereMeldungen20091", QStringLiteral("ältere Meldungen (2009)"))->setEnabled(false);
+    // Both import commands show the take-over window; they differ in the file format they open.
+    connect(MakeAction(meldungImportieren_, "Meldungenimportieren1", QStringLiteral("Meldungen importieren")),
+            &QAction::triggered, this, [this] { RunGuarded([this] { MeldungimportierenClick(); }); });
+    connect(MakeAction(meldungImportieren_, "ltereMeldungen20091", QStringLiteral("ältere Meldungen (2009)")),
+            &QAction::triggered, this, [this] { RunGuarded([this] { ltereMeldungen20091Click(); }); });
     meldungImportieren_->menuAction()->setEnabled(false);
 
     QMenu* drucken = datei->addMenu(QStringLiteral("Drucken"));

@@ -116,6 +116,9 @@ public:
     void EdSchoolEnter();
     void Hilfe2Click();
     void SBExitClick();
+    // Taking athletes over from an earlier database (current scheme, or 2009 and earlier).
+    void MeldungimportierenClick();
+    void ltereMeldungen20091Click();
     // The list's print preview, the export list and the check of all registrations.
     void Meldungenausdrucken1Click();
     void nachQUV1Click();
