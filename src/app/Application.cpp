@@ -4,6 +4,7 @@
 #include "engine_ui/EngineDialogs.h"
 #include "model/DModule.h"
 #include "check/CheckMeldungen.h"
+#include "files/EditTemplate.h"
 #include "files/Templates.h"
 #include "import/GetNames.h"
 #include "output/QReports.h"
@@ -42,10 +43,14 @@ TApplicationObjects::TApplicationObjects(const QStringList& arguments)
     FormCheck = formCheck_.get();
     formErrors_ = std::make_unique<TFormErrors>();
     FormErrors = formErrors_.get();
+    formEditTemplate_ = std::make_unique<TFormEditTemplate>();
+    FormEditTemplate = formEditTemplate_.get();
 }
 
 TApplicationObjects::~TApplicationObjects() {
     // Reverse order of creation; each global goes with its object.
+    formEditTemplate_.reset();
+    FormEditTemplate = nullptr;
     formErrors_.reset();
     FormErrors = nullptr;
     formCheck_.reset();

@@ -3,9 +3,9 @@
 //
 // Order: the main window (FormMain), the registration list window (FormDatabase), the data
 // module (DM), the entry form (FormMeldung), the printed list (FormQReport), the export list
-// preview (FormQUV), the template catalogue (FormTemplates), the check window (FormCheck) and the
-// entry form's error list (FormErrors). The take-over window and the template editor join this
-// list in their places as they are built.
+// preview (FormQUV), the template catalogue (FormTemplates), the take-over window (FormGetNames,
+// owned by the list window), the check window (FormCheck), the entry form's error list
+// (FormErrors) and the template editor (FormEditTemplate).
 #pragma once
 
 #include <QStringList>
@@ -24,6 +24,7 @@ class TFormQUV;
 class TFormTemplates;
 class TFormCheck;
 class TFormErrors;
+class TFormEditTemplate;
 
 // The application's title (task bar, message boxes).
 inline constexpr const char* kApplicationTitle = "KovaMeldungen";
@@ -48,6 +49,7 @@ private:
     std::unique_ptr<TFormTemplates> formTemplates_;
     std::unique_ptr<TFormCheck> formCheck_;
     std::unique_ptr<TFormErrors> formErrors_;
+    std::unique_ptr<TFormEditTemplate> formEditTemplate_;
 };
 
 } // namespace kova::app
