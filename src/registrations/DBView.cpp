@@ -212,17 +212,23 @@ void TFormDatabase::BuildMenu() {
 QWidget* TFormDatabase::BuildSchoolPanel() {
     psButton_ = new QWidget(this);
     psButton_->setObjectName(QStringLiteral("PSButton"));
-    auto* row = new QHBoxLayout(psButton_);
+    // The fields keep the expanded panel's height and the panel clips them: collapsed, only the
+    // school's name row shows, instead of all five rows squeezed into one.
+    schoolContent_ = new QWidget(psButton_);
+    schoolContent_->setObjectName(QStringLiteral("PSButtonContent"));
+    psButton_->installEventFilter(this);
+    auto* row = new QHBoxLayout(schoolContent_);
     row->setContentsMargins(6, 4, 6, 4);
 
     auto* fields = new QFormLayout();
+    schoolFields_ = fields;
     fields->setVerticalSpacing(2);
     fields->setFieldGrowthPolicy(QFormLayout::AllNonFixedFieldsGrow);
-    edSchool_ = MakeEdit(psButton_, "EdSchool", 55);
-    edSchoolAddress_ = MakeEdit(psButton_, "EdSchoolAddress", 80);
-    edTelephone_ = MakeEdit(psButton_, "EdTelephone", 20);
-    edFAX_ = MakeEdit(psButton_, "EdFAX", 20);
-    edEMail_ = MakeEdit(psButton_, "EdEMail", 50);
+    edSchool_ = MakeEdit(schoolContent_, "EdSchool", 55);
+    edSchoolAddress_ = MakeEdit(schoolContent_, "EdSchoolAddress", 80);
+    edTelephone_ = MakeEdit(schoolContent_, "EdTelephone", 20);
+    edFAX_ = MakeEdit(schoolContent_, "EdFAX", 20);
+    edEMail_ = MakeEdit(schoolContent_, "EdEMail", 50);
     fields->addRow(QStringLiteral("Schule/Verein:"), edSchool_);
     fields->addRow(QStringLiteral("Anschrift:"), edSchoolAddress_);
     fields->addRow(QStringLiteral("Telefon:"), edTelephone_);
@@ -233,13 +239,13 @@ QWidget* TFormDatabase::BuildSchoolPanel() {
 
     auto* buttons = new QVBoxLayout();
     buttons->setSpacing(2);
-    sbTakeSchool_ = MakeButton(psButton_, "SBTakeSchool", QStyle::SP_DialogApplyButton,
+    sbTakeSchool_ = MakeButton(schoolContent_, "SBTakeSchool", QStyle::SP_DialogApplyButton,
                                QStringLiteral("Namen der Schule speichern"));
     sbTakeSchool_->setText(QStringLiteral("Übernehmen"));
     sbTakeSchool_->setToolButtonStyle(Qt::ToolButtonTextBesideIcon);
     sbTakeSchool_->setIconSize(QSize(16, 16));
     connect(sbTakeSchool_, &QToolButton::clicked, this, [this] { RunGuarded([this] { SBTakeSchoolClick(); }); });
-    sbExit_ = MakeButton(psButton_, "SBExit", QStyle::SP_DialogCloseButton, QStringLiteral("Beenden"));
+    sbExit_ = MakeButton(schoolContent_, "SBExit", QStyle::SP_DialogCloseButton, QStringLiteral("Beenden"));
     sbExit_->setIconSize(QSize(16, 16));
     connect(sbExit_, &QToolButton::clicked, this, [this] { SBExitClick(); });
     auto* top = new QHBoxLayout();
@@ -714,7 +720,12 @@ void TFormDatabase::SBExitClick() { close(); }
 
 bool TFormDatabase::eventFilter(QObject* watched, QEvent* event) {
     const QEvent::Type type = event->type();
-    if (watched == edSchool_ && type == QEvent::FocusIn) {
+    if (watched == psButton_ && type == QEvent::Resize) {
+        schoolContent_->setGeometry(0, 0, psButton_->width(), kSchoolPanelExpanded);
+        // Collapsed, the rows below the name would show only as a sliver.
+        const bool expanded = psButton_->height() >= kSchoolPanelExpanded;
+        for (int row = 1; row < schoolFields_->rowCount(); ++row) schoolFields_->setRowVisible(row, expanded);
+    } else if (watched == edSchool_ && type == QEvent::FocusIn) {
         EdSchoolEnter();
     } else if (watched == lbId_ && type == QEvent::Enter) {
         LbIdMouseEnter();

@@ -23,6 +23,7 @@
 #include <string_view>
 
 class QAction;
+class QFormLayout;
 class QLabel;
 class QLineEdit;
 class QMenu;
@@ -164,6 +165,8 @@ private:
     QMenuBar* menuBar_ = nullptr;
     QMenu* meldungImportieren_ = nullptr;
     QWidget* psButton_ = nullptr;
+    QWidget* schoolContent_ = nullptr;
+    QFormLayout* schoolFields_ = nullptr;
     QLineEdit* edSchool_ = nullptr;
     QLineEdit* edSchoolAddress_ = nullptr;
     QLineEdit* edTelephone_ = nullptr;
