@@ -3,6 +3,7 @@
 #include "app/About.h"
 #include "app/IniStore.h"
 #include "app/MessageDlg.h"
+#include "app/NamedWidgets.h"
 #include "app/Platform.h"
 #include "app/Regstry.h"
 #include "app/StatusPanels.h"
@@ -81,12 +82,6 @@ QToolButton* MakeButton(QWidget* parent, const char* name, QStyle::StandardPixma
     return button;
 }
 
-QAction* MakeAction(QMenu* menu, const char* name, const QString& text) {
-    QAction* action = menu->addAction(text);
-    action->setObjectName(QString::fromLatin1(name));
-    return action;
-}
-
 TFormMain::HelpViewer& InstalledHelpViewer() {
     static TFormMain::HelpViewer viewer;
     return viewer;
@@ -101,21 +96,6 @@ QString Quoted(const QString& path) { return QChar(u'"') + path + QChar(u'"'); }
 QString DatabaseFilter() {
     return QString::fromUtf8(kDatabaseFilter.data(), static_cast<qsizetype>(kDatabaseFilter.size()));
 }
-
-// Closes the working database when a command ends, however it ends.
-class TCloseWorkingDatabase {
-public:
-    TCloseWorkingDatabase() = default;
-    TCloseWorkingDatabase(const TCloseWorkingDatabase&) = delete;
-    TCloseWorkingDatabase& operator=(const TCloseWorkingDatabase&) = delete;
-    ~TCloseWorkingDatabase() {
-        try {
-            if (DM != nullptr && DM->ABSDB().Connected()) DM->ABSDB().Close();
-        } catch (const std::exception&) {
-            // Closing only releases the file; there is nothing left to report at this point.
-        }
-    }
-};
 
 } // namespace
 

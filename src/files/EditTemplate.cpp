@@ -81,22 +81,6 @@ QSpinBox* MakeUpDown(QWidget* parent, const QString& name, int maximum, int valu
     return box;
 }
 
-// Closes the working database when the command ends, however it ends, so the rest of the
-// program finds it closed.
-class TCloseWorkingDatabase {
-public:
-    TCloseWorkingDatabase() = default;
-    TCloseWorkingDatabase(const TCloseWorkingDatabase&) = delete;
-    TCloseWorkingDatabase& operator=(const TCloseWorkingDatabase&) = delete;
-    ~TCloseWorkingDatabase() {
-        try {
-            if (DM != nullptr && DM->ABSDB().Connected()) DM->ABSDB().Close();
-        } catch (const std::exception&) {
-            // Closing only releases the file; nothing is left to report here.
-        }
-    }
-};
-
 } // namespace
 
 // ---------------------------------------------------------------------------------------------

@@ -1,6 +1,7 @@
 #include "import/GetNames.h"
 
 #include "app/MessageDlg.h"
+#include "app/NamedWidgets.h"
 #include "engine/api/ABSQuery.h"
 #include "model/DModule.h"
 
@@ -40,16 +41,6 @@ constexpr TColumnLayout kColumns[TFormGetNames::kColumnCount] = {
 // The year column may be narrowed, but never wider than a year needs.
 constexpr int kJahrgangMinWidth = 20;
 constexpr int kJahrgangMaxWidth = 60;
-
-QToolButton* MakeButton(QWidget* parent, const char* name, QStyle::StandardPixmap glyph, const QString& hint) {
-    auto* button = new QToolButton(parent);
-    button->setObjectName(QString::fromLatin1(name));
-    button->setIcon(parent->style()->standardIcon(glyph));
-    button->setIconSize(QSize(24, 24));
-    button->setToolTip(hint);
-    button->setAutoRaise(true);
-    return button;
-}
 
 // The chosen row stays marked while the focus is elsewhere.
 void KeepSelectionVisible(QWidget& view) {

@@ -184,4 +184,12 @@ void TDM::ABSQMainGridAfterScroll(TABSDataSet& dataSet) {
     }
 }
 
+TCloseWorkingDatabase::~TCloseWorkingDatabase() {
+    try {
+        if (DM != nullptr && DM->ABSDB().Connected()) DM->ABSDB().Close();
+    } catch (const std::exception&) {
+        // Closing only releases the file; nothing is left to report at this point.
+    }
+}
+
 } // namespace kova::app

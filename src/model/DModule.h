@@ -157,4 +157,14 @@ private:
 // The data module of the running program (created once at start).
 extern TDM* DM;
 
+// Closes the data module's working database when a command ends, however it ends, so the rest
+// of the program finds it closed.
+class TCloseWorkingDatabase {
+public:
+    TCloseWorkingDatabase() = default;
+    TCloseWorkingDatabase(const TCloseWorkingDatabase&) = delete;
+    TCloseWorkingDatabase& operator=(const TCloseWorkingDatabase&) = delete;
+    ~TCloseWorkingDatabase();
+};
+
 } // namespace kova::app

@@ -2,6 +2,7 @@
 
 #include "app/Main.h"
 #include "app/MessageDlg.h"
+#include "app/NamedWidgets.h"
 #include "app/Platform.h"
 #include "app/StatusPanels.h"
 #include "check/CheckMeldungen.h"
@@ -52,22 +53,6 @@ QLabel* MakeLabel(QWidget* parent, const char* name) {
     auto* label = new QLabel(parent);
     label->setObjectName(QString::fromLatin1(name));
     return label;
-}
-
-QToolButton* MakeButton(QWidget* parent, const char* name, QStyle::StandardPixmap glyph, const QString& hint) {
-    auto* button = new QToolButton(parent);
-    button->setObjectName(QString::fromLatin1(name));
-    button->setIcon(parent->style()->standardIcon(glyph));
-    button->setIconSize(QSize(24, 24));
-    button->setToolTip(hint);
-    button->setAutoRaise(true);
-    return button;
-}
-
-QAction* MakeAction(QMenu* menu, const char* name, const QString& text) {
-    QAction* action = menu->addAction(text);
-    action->setObjectName(QString::fromLatin1(name));
-    return action;
 }
 
 [[nodiscard]] QString FromStd(const std::string& text) { return QString::fromStdString(text); }
