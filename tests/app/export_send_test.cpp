@@ -56,6 +56,7 @@ TEST_F(ListCommands, CheckShowsTheProtocolAndBringsTheListBackOnTheSameRegistrat
     EXPECT_EQ(GridIds(), listed);
     EXPECT_EQ(Card("LbId"), QStringLiteral("N11678902"));
     EXPECT_TRUE(messages_.empty());
+    if (qEnvironmentVariableIsSet("KOVA_SCREENSHOTS")) EXPECT_TRUE(FormCheck->grab().save(QStringLiteral("/tmp/FormCheck.png")));
 }
 
 TEST_F(ListCommands, AFaultyRegistrationMakesTheVerdictAskForCorrections) {

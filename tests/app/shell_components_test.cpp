@@ -159,6 +159,7 @@ TEST(AboutBoxTest, ExecuteShowsTheComponentsTextsAndReportsOk) {
         comments = box.Comments().text();
         user = box.UserName().text();
         computer = box.ComputerName().text();
+        if (qEnvironmentVariableIsSet("KOVA_SCREENSHOTS")) EXPECT_TRUE(box.grab().save(QStringLiteral("/tmp/AboutBox.png")));
         return static_cast<int>(QDialog::Accepted);
     });
     EXPECT_TRUE(about.Execute());
