@@ -56,9 +56,11 @@ TFormTemplates::TFormTemplates(QWidget* parent) : QDialog(parent) {
     lvTemplates_->setSelectionMode(QAbstractItemView::SingleSelection);
     lvTemplates_->setEditTriggers(QAbstractItemView::NoEditTriggers);
     lvTemplates_->setSortingEnabled(false);
-    // Grid lines between cells, as a report list has them.
+    // Grid lines between cells, as a report list has them. A style sheet for the items takes over
+    // their painting, so the selected row must name its colours too or its text turns invisible.
     lvTemplates_->setStyleSheet(QStringLiteral(
-        "QTreeView::item { border-right: 1px solid palette(midlight); border-bottom: 1px solid palette(midlight); }"));
+        "QTreeView::item { border-right: 1px solid palette(midlight); border-bottom: 1px solid palette(midlight); }"
+        "QTreeView::item:selected { background: palette(highlight); color: palette(highlighted-text); }"));
     // The chosen template stays marked while the focus is on the buttons.
     QPalette palette = lvTemplates_->palette();
     for (QPalette::ColorRole role : {QPalette::Highlight, QPalette::HighlightedText}) {
@@ -110,6 +112,14 @@ void TFormTemplates::ShowEntries(const std::vector<TTemplateEntry>& entries) {
             QStringList{entry->sortDate, entry->path, entry->datum, entry->bezeichnung, entry->ort, entry->zeitraum});
     }
     lvTemplates_->addTopLevelItems(items);
+    // The designed widths are the least; a date or time that needs more gets it instead of "…".
+    for (int column : {static_cast<int>(colDatum), static_cast<int>(colZeit)}) {
+        int needed = 0;
+        for (const QTreeWidgetItem* item : items) {
+            needed = std::max(needed, lvTemplates_->fontMetrics().horizontalAdvance(item->text(column)) + 12);
+        }
+        lvTemplates_->header()->resizeSection(column, std::max(kColumns[column].width, needed));
+    }
     if (!items.isEmpty()) {
         QTreeWidgetItem* newest = items.constLast();
         lvTemplates_->setCurrentItem(newest);
