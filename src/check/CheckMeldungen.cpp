@@ -65,7 +65,11 @@ TFormCheck::TFormCheck(QWidget* parent) : QWidget(parent, Qt::Window) {
     lvCheck_->setEditTriggers(QAbstractItemView::NoEditTriggers);
     lvCheck_->setAlternatingRowColors(false);
     // Grid lines between the rows and columns of the report.
-    lvCheck_->setStyleSheet(QStringLiteral("QTreeWidget::item { border-right: 1px solid #d0d0d0; border-bottom: 1px solid #d0d0d0; }"));
+    // An item style sheet takes over the painting, so the selected row (the verdict at the end)
+    // must name its colours too or its text turns invisible.
+    lvCheck_->setStyleSheet(QStringLiteral(
+        "QTreeWidget::item { border-right: 1px solid #d0d0d0; border-bottom: 1px solid #d0d0d0; }"
+        "QTreeWidget::item:selected { background: palette(highlight); color: palette(highlighted-text); }"));
     lvCheck_->header()->setStretchLastSection(true);
     lvCheck_->setColumnWidth(0, 110);
     lvCheck_->setColumnWidth(1, 70);
