@@ -1,6 +1,7 @@
 #include "app/NamedWidgets.h"
 
 #include <QAction>
+#include <QLineEdit>
 #include <QMenu>
 #include <QToolButton>
 
@@ -14,6 +15,13 @@ QToolButton* MakeButton(QWidget* parent, const char* name, QStyle::StandardPixma
     button->setToolTip(hint);
     button->setAutoRaise(true);
     return button;
+}
+
+QLineEdit* MakeEdit(QWidget* parent, const char* name, int maxLength) {
+    auto* edit = new QLineEdit(parent);
+    edit->setObjectName(QString::fromLatin1(name));
+    edit->setMaxLength(maxLength);
+    return edit;
 }
 
 QAction* MakeAction(QMenu* menu, const char* name, const QString& text) {

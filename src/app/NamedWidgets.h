@@ -6,6 +6,7 @@
 #include <QStyle>
 
 class QAction;
+class QLineEdit;
 class QMenu;
 class QToolButton;
 class QWidget;
@@ -14,6 +15,9 @@ namespace kova::app {
 
 // A flat tool button with a standard glyph and a hint.
 [[nodiscard]] QToolButton* MakeButton(QWidget* parent, const char* name, QStyle::StandardPixmap glyph, const QString& hint);
+
+// A one-line text field that takes at most `maxLength` characters.
+[[nodiscard]] QLineEdit* MakeEdit(QWidget* parent, const char* name, int maxLength);
 
 // A menu item appended to `menu`.
 QAction* MakeAction(QMenu* menu, const char* name, const QString& text);

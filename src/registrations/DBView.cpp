@@ -42,13 +42,6 @@ namespace {
 
 constexpr const char* kVereinId = "V00000001";
 
-QLineEdit* MakeEdit(QWidget* parent, const char* name, int maxLength) {
-    auto* edit = new QLineEdit(parent);
-    edit->setObjectName(QString::fromLatin1(name));
-    edit->setMaxLength(maxLength);
-    return edit;
-}
-
 QLabel* MakeLabel(QWidget* parent, const char* name) {
     auto* label = new QLabel(parent);
     label->setObjectName(QString::fromLatin1(name));

@@ -1,6 +1,7 @@
 #include "registrations/Meldung.h"
 
 #include "app/MessageDlg.h"
+#include "app/NamedWidgets.h"
 #include "app/Platform.h"
 #include "engine/api/ABSQuery.h"
 #include "model/CompetitionRules.h"
@@ -64,13 +65,6 @@ QLabel* MakeMark(QWidget* parent, const char* name) {
     mark->setCursor(Qt::PointingHandCursor);
     mark->setToolTip(QStringLiteral("Was ist falsch?"));
     return mark;
-}
-
-QLineEdit* MakeEdit(QWidget* parent, const char* name, int maxLength) {
-    auto* edit = new QLineEdit(parent);
-    edit->setObjectName(QString::fromLatin1(name));
-    edit->setMaxLength(maxLength);
-    return edit;
 }
 
 QComboBox* MakeList(QWidget* parent, const char* name) {

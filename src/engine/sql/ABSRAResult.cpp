@@ -166,19 +166,7 @@ void NormalizeRows(const TABSFieldDefs& fields, std::vector<TABSAORow>& rows) {
         fields.Add(TABSFieldDef(columns[i].Name, type, StoredSize(type, columns[i].Size, rows, i)));
     }
     NormalizeRows(fields, rows);
-    std::vector<TABSCursorColumn> cursorColumns;
-    cursorColumns.reserve(fields.Count());
-    for (const TABSFieldDef& field : fields) {
-        TABSCursorColumn column;
-        column.Name = field.Name;
-        column.BaseType = field.StorageType;
-        column.FieldType = FieldTypeOfColumnType(field.ColumnType);
-        column.Size = ColumnTypeTakesSize(field.ColumnType) || field.ColumnType == TABSColumnType::actGuid
-                          ? DatasetFieldSize(field.ColumnType, field.Size)
-                          : 0;
-        cursorColumns.push_back(std::move(column));
-    }
-    return std::make_unique<MemoryResultCursor>(std::move(cursorColumns), std::move(rows), root.VisibleColumnCount());
+    return std::make_unique<MemoryResultCursor>(CursorColumnsOf(fields), std::move(rows), root.VisibleColumnCount());
 }
 
 // A query that can be a live view: one base table, all its columns, no grouping, DISTINCT, TOP

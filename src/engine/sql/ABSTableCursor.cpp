@@ -11,9 +11,7 @@
 
 namespace kova {
 
-namespace {
-
-std::vector<TABSCursorColumn> ColumnsOf(const TABSFieldDefs& fields) {
+std::vector<TABSCursorColumn> CursorColumnsOf(const TABSFieldDefs& fields) {
     std::vector<TABSCursorColumn> columns;
     columns.reserve(fields.Count());
     for (const TABSFieldDef& field : fields) {
@@ -29,10 +27,8 @@ std::vector<TABSCursorColumn> ColumnsOf(const TABSFieldDefs& fields) {
     return columns;
 }
 
-} // namespace
-
 TABSTableCursor::TABSTableCursor(TABSTableHandle table, bool live, std::string alias)
-    : handle_(std::move(table)), live_(live), columns_(ColumnsOf(handle_->FieldDefs())),
+    : handle_(std::move(table)), live_(live), columns_(CursorColumnsOf(handle_->FieldDefs())),
       rowSource_(handle_.Table(), handle_.Session(), std::move(alias)), record_(handle_->NewRecordBuffer()),
       editRecord_(handle_->NewRecordBuffer()) {
     rowSource_.SetRecord(record_);

@@ -47,6 +47,9 @@ inline constexpr int kCursorNotEditingError = 30414;    // "Dataset not in edit 
 // What the cursor's edit buffer holds.
 enum class TABSTableCursorState : std::uint8_t { Browse, Edit, Insert };
 
+// The dataset's view of stored fields: names, base and dataset types, declared sizes.
+[[nodiscard]] std::vector<TABSCursorColumn> CursorColumnsOf(const TABSFieldDefs& fields);
+
 class TABSTableCursor final : public TABSLocalCursor {
 public:
     // REQUIRES: a non-empty handle. `alias` qualifies the columns for filter expressions (the table
