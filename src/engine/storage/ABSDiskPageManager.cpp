@@ -89,7 +89,14 @@ public:
         owner_.InvalidateCachedPage(pageNo);
     }
     void ResizeToPages(std::int32_t totalPageCount) override {
-        owner_.file_->SetSize(owner_.PageOffset(totalPageCount));
+        const std::int64_t size = owner_.PageOffset(totalPageCount);
+        // Inside a commit the file does not shrink before the header says the commit is
+        // complete: a rollback must find the pages it gives back where they were.
+        if (owner_.journal_.Active() && size < owner_.file_->GetSize()) {
+            owner_.deferredFileSize_ = size;
+            return;
+        }
+        owner_.file_->SetSize(size);
     }
 
 private:
@@ -152,6 +159,8 @@ void TABSDiskPageManager::CreateDatabaseFile(const std::string& fileName, const 
     file_ = std::make_unique<TABSDatabaseFile>(fileSystem_);
     try {
         file_->CreateFile(fileName);
+        // A journal of an earlier file of that name must never be written into this one.
+        (void)fileSystem_.Remove(TABSCommitJournal::NameFor(fileName));
         fileName_ = fileName;
         base_ = 0;
         lockAreaSize_ = FileHeader::kLockAreaSize;
@@ -241,7 +250,12 @@ void TABSDiskPageManager::ReadHeader() {
 void TABSDiskPageManager::WriteHeader() {
     std::uint8_t bytes[FileHeader::kSize];
     header_.Encode(std::span<std::uint8_t, FileHeader::kSize>(bytes));
-    file_->WriteAt(base_, bytes, FileHeader::kSize, kHeaderWriteError);
+    WriteFileAt(base_, bytes, FileHeader::kSize, kHeaderWriteError);
+}
+
+void TABSDiskPageManager::WriteFileAt(std::int64_t position, const void* buffer, std::size_t count, int errorCode) {
+    journal_.SaveBefore(position, count);
+    file_->WriteAt(position, buffer, count, errorCode);
 }
 
 TABSOpenResult TABSDiskPageManager::OpenDatabaseFile(const std::string& fileName, const TABSPassword& password,
@@ -305,8 +319,11 @@ void TABSDiskPageManager::OpenSteps(const std::string& fileName, const TABSPassw
     databaseLockCount_ = 0;
     tablesLockCount_ = 0;
     lockAreaSize_ = FileHeader::kLockAreaSize;
+    lookForJournal_ = !readOnly;
+    rolledBackCutCommit_ = false;
 
-    // The lock bytes lie behind the header, so the header is found before it is locked.
+    // The lock bytes lie behind the header, so the header is found before it is locked (taking
+    // the lock rolls back a commit a dead writer left cut).
     base_ = LocateHeader();
     {
         DatabaseLockGuard guard(*this, 20230);
@@ -417,9 +434,39 @@ void TABSDiskPageManager::LockDatabase(int errorCode) {
         ++databaseLockCount_;
         return;
     }
-    if (!RetryLock(base_ + static_cast<std::int64_t>(FileHeader::kLockAreaOffset + FileHeader::kDatabaseLockByte)))
+    const std::int64_t lockByte = base_ + static_cast<std::int64_t>(FileHeader::kLockAreaOffset + FileHeader::kDatabaseLockByte);
+    if (!RetryLock(lockByte))
         RaiseError(errorCode, "Database is locked");
     databaseLockCount_ = 1;
+    if (!readOnly_ && (multiUser_ || lookForJournal_)) {
+        try {
+            RecoverCutCommit();
+        } catch (...) {
+            databaseLockCount_ = 0;
+            (void)file_->UnlockByte(lockByte);
+            throw;
+        }
+    }
+}
+
+void TABSDiskPageManager::RecoverCutCommit() {
+    if (journal_.Active() || !TABSCommitJournal::IsLeftOver(fileSystem_, fileName_)) {
+        lookForJournal_ = false;
+        return;
+    }
+    std::uint8_t bytes[FileHeader::kSize];
+    file_->ReadAt(base_, bytes, FileHeader::kSize, kHeaderReadError);
+    const TABSDatabaseFileHeader onDisk =
+        TABSDatabaseFileHeader::Decode(std::span<const std::uint8_t, FileHeader::kSize>(bytes));
+    if (onDisk.Signature != FileHeader::kSignature)
+        return;  // not a database: its opening fails, and nothing is written into it
+    if (TABSCommitJournal::RecoverLeftOver(fileSystem_, *file_, onDisk.State == FileHeader::kStateCommitting)) {
+        rolledBackCutCommit_ = true;
+        ClearCleanPages();
+        if (freeSpace_)
+            freeSpace_->DropCachedMaps();
+    }
+    lookForJournal_ = false;
 }
 
 void TABSDiskPageManager::UnlockDatabase() noexcept {
@@ -493,7 +540,7 @@ std::int32_t TABSDiskPageManager::NextObjectID() {
         id = ReadI32(bytes) + 1;
         if (!readOnly_) {
             WriteI32(bytes, id);
-            file_->WriteAt(position, bytes, sizeof bytes, kHeaderWriteError);
+            WriteFileAt(position, bytes, sizeof bytes, kHeaderWriteError);
         } else {
             // Nothing may be written: a random offset keeps ids of readers apart.
             id += RandomBelow(10000);
@@ -530,7 +577,7 @@ void TABSDiskPageManager::DirectWritePage(TABSPageNo pageNo, std::int32_t offset
         RaiseError(10477, "Error - invalid page offset = %d, page size = %d",
                    {static_cast<int>(offset), static_cast<int>(header_.PageSize)});
     if (!in.empty())
-        file_->WriteAt(PageOffset(pageNo) + offset, in.data(), in.size(), kPageWriteError);
+        WriteFileAt(PageOffset(pageNo) + offset, in.data(), in.size(), kPageWriteError);
     InvalidateCachedPage(pageNo);
 }
 
@@ -546,7 +593,7 @@ void TABSDiskPageManager::ReadRawPage(TABSPageNo pageNo, std::uint8_t* buffer) {
 void TABSDiskPageManager::WriteRawPage(TABSPageNo pageNo, const std::uint8_t* buffer) {
     if (pageNo < 0)
         RaiseError(10471, "Invalid PageNo = %d", {static_cast<int>(pageNo)});
-    file_->WriteAt(PageOffset(pageNo), buffer, header_.PageSize, kPageWriteError);
+    WriteFileAt(PageOffset(pageNo), buffer, header_.PageSize, kPageWriteError);
 }
 
 void TABSDiskPageManager::ReadPageFromStorage(TABSPage& page, bool enciphered) {
@@ -632,8 +679,8 @@ void TABSDiskPageManager::FreePageUnderLock(TABSPageNo pageNo) {
     if (pageNo >= 0 && pageNo < freeSpace_->TotalPageCount()) {
         std::uint8_t marker[4];
         WriteI32(marker, kGivenBackModificationCounter);
-        file_->WriteAt(PageOffset(pageNo) + static_cast<std::int64_t>(PageHeader::kModificationCounterOffset), marker,
-                       sizeof marker, kPageWriteError);
+        WriteFileAt(PageOffset(pageNo) + static_cast<std::int64_t>(PageHeader::kModificationCounterOffset), marker,
+                    sizeof marker, kPageWriteError);
     }
     freeSpace_->ReleasePage(pageNo);
     InvalidateCachedPage(pageNo);
@@ -703,11 +750,11 @@ void TABSDiskPageManager::BeginCommit() {
     LockDatabase(20213);
     try {
         LoadFreeSpace();
+        journal_.Begin(*file_);
         header_.State = FileHeader::kStateCommitting;
         WriteHeader();
     } catch (...) {
-        freeSpace_->DropCachedMaps();
-        UnlockDatabase();
+        AbortCommit();
         throw;
     }
 }
@@ -722,11 +769,31 @@ void TABSDiskPageManager::EndCommit(bool flushFileBuffers) {
     WriteHeader();
     if (flushFileBuffers)
         file_->FlushFileBuffers();
+    journal_.Finish();
+    if (deferredFileSize_) {
+        const std::int64_t size = *deferredFileSize_;
+        deferredFileSize_.reset();
+        try {
+            file_->SetSize(size);
+        } catch (const EABSException&) {
+            // The commit is complete; a file longer than its pages only holds free room.
+        }
+    }
     UnlockDatabase();
 }
 
 void TABSDiskPageManager::AbortCommit() noexcept {
-    // The header keeps state 1 on disk: the file was left half-written and must be repaired.
+    // The bytes the commit wrote go back; the file is as before the commit. Should that fail
+    // too, the header keeps state 1 and the journal stays for whoever takes the lock next.
+    deferredFileSize_.reset();
+    if (journal_.Active()) {
+        try {
+            journal_.RollBack();
+            ReadHeader();
+        } catch (...) {
+            lookForJournal_ = true;
+        }
+    }
     if (freeSpace_)
         freeSpace_->DropCachedMaps();
     UnlockDatabase();

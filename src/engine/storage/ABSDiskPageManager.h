@@ -21,17 +21,22 @@
 //
 // Commit protocol: under the database lock the header is re-read and written with state 1, the
 // given-back pages are freed, the dirty pages written, the commit counter increased and the
-// header written with state 2. A file found with state 1 was interrupted in a commit and opens
-// with the needs-repair flag.
+// header written with state 2. Every byte a commit overwrites is saved in the commit journal
+// first (ABSCommitJournal.h); a commit that fails is rolled back from it at once, and one cut by
+// a dying process is rolled back by the next holder of the database lock. A file found with
+// state 1 and no journal (written by a program without one, or damaged otherwise) opens with the
+// needs-repair flag.
 #pragma once
 
 #include <cstddef>
 #include <cstdint>
 #include <memory>
+#include <optional>
 #include <span>
 #include <string>
 #include <vector>
 
+#include "engine/storage/ABSCommitJournal.h"
 #include "engine/storage/ABSPage.h"
 #include "engine/storage/ABSSecurity.h"
 
@@ -164,6 +169,9 @@ public:
     [[nodiscard]] bool IsMultiUser() const noexcept { return multiUser_; }
     [[nodiscard]] bool IsExclusive() const noexcept { return exclusive_; }
     [[nodiscard]] bool NeedsRepair() const noexcept { return needsRepair_; }
+    // Whether this manager wrote back the journal of a commit another writer left cut, since it
+    // opened the file.
+    [[nodiscard]] bool RolledBackCutCommit() const noexcept { return rolledBackCutCommit_; }
     [[nodiscard]] bool IsEncrypted() const noexcept;
     [[nodiscard]] const TABSPassword& Password() const noexcept { return password_; }
     [[nodiscard]] std::size_t PageSize() const override;
@@ -253,6 +261,11 @@ private:
     void FreePageUnderLock(TABSPageNo pageNo);
     void ReadRawPage(TABSPageNo pageNo, std::uint8_t* buffer);
     void WriteRawPage(TABSPageNo pageNo, const std::uint8_t* buffer);
+    // Every write of the file that may overwrite committed bytes goes through here, so that a
+    // commit saves them in its journal first.
+    void WriteFileAt(std::int64_t position, const void* buffer, std::size_t count, int errorCode);
+    // Under the database lock: rolls back a commit whose writer died, if a journal says so.
+    void RecoverCutCommit();
     [[nodiscard]] bool RetryLock(std::int64_t position);
     [[nodiscard]] std::int64_t PageBytePosition(TABSPageNo pageNo, std::int32_t offset, std::int32_t count) const;
     void OpenSteps(const std::string& fileName, const TABSPassword& password, const TABSOpenOptions& options,
@@ -260,6 +273,7 @@ private:
 
     TABSFileSystem& fileSystem_;
     std::unique_ptr<TABSDatabaseFile> file_;
+    TABSCommitJournal journal_{fileSystem_};
     std::unique_ptr<MapStore> mapStore_;
     std::unique_ptr<TABSDatabaseFreeSpaceManager> freeSpace_;
     std::string fileName_;
@@ -272,6 +286,12 @@ private:
     bool exclusive_ = false;
     bool readOnly_ = false;
     bool needsRepair_ = false;
+    // A journal may lie beside the file: after opening, and after a rollback that failed. In a
+    // multi-user file another process may die in a commit at any time, so there every first
+    // database lock looks.
+    bool lookForJournal_ = false;
+    bool rolledBackCutCommit_ = false;
+    std::optional<std::int64_t> deferredFileSize_;  // the free tail a commit gives back, cut at its end
     int databaseLockCount_ = 0;
     int tablesLockCount_ = 0;
     TABSLockRetryPolicy retry_;

@@ -518,12 +518,17 @@ std::size_t TABSPageManager::DirtyPageCount(TABSSessionID session) const {
 
 void TABSPageManager::ClearAllPages() noexcept {
     std::lock_guard lock(mutex_);
-    while (!clean_.Empty())
-        Detach(clean_.ExtractAt(clean_.Size() - 1));
+    ClearCleanPages();
     for (auto& [id, pages] : sessions_)
         while (!pages.Dirty.Empty())
             Detach(pages.Dirty.ExtractAt(pages.Dirty.Size() - 1));
     sessions_.clear();
+}
+
+void TABSPageManager::ClearCleanPages() noexcept {
+    std::lock_guard lock(mutex_);
+    while (!clean_.Empty())
+        Detach(clean_.ExtractAt(clean_.Size() - 1));
 }
 
 void TABSPageManager::InvalidateCachedPage(TABSPageNo pageNo) noexcept {

@@ -333,6 +333,8 @@ protected:
     // Drops every cached page and session set (used when storage closes). Pinned pages are
     // detached and freed when their last handle goes.
     void ClearAllPages() noexcept;
+    // Drops every clean cached page (after storage went back to an earlier state); session sets stay.
+    void ClearCleanPages() noexcept;
     // Drops the clean cached copy of `pageNo` (after its bytes changed behind the cache).
     void InvalidateCachedPage(TABSPageNo pageNo) noexcept;
 

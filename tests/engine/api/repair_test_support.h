@@ -245,9 +245,10 @@ private:
 };
 
 // Runs a transaction on `file` that inserts the registrations [from, to) and deletes every
-// seventh committed one, and lets only `keepPercent` of its commit's writes reach the file (the
-// first, which marks the header "commit in progress", always does). Returns the number of writes
-// the whole commit makes.
+// seventh committed one, and lets only `keepPercent` of its commit's writes reach the file (those
+// up to the header marked "commit in progress" always do). The commit's journal is removed all
+// the same: the file stands for one whose journal was lost, which only a repair can mend.
+// Returns the number of writes the whole commit makes.
 inline int CutCommit(const std::string& file, int from, int to, int keepPercent, const std::string& table = "Namen",
                      const std::string& password = {}) {
     // A dry run on a copy tells how many writes the commit makes.
@@ -261,7 +262,8 @@ inline int CutCommit(const std::string& file, int from, int to, int keepPercent,
         stored.Insert(table, from, to);
         stored.DeleteEvery(table, 7);
         const int before = fs.Writes;
-        if (target == file) fs.LoseWritesFrom = before + 1 + std::max(1, commitWrites * keepPercent / 100);
+        // The journal's start, the header saved in it and the header marked are the first three.
+        if (target == file) fs.LoseWritesFrom = before + 1 + std::max(3, commitWrites * keepPercent / 100);
         try {
             stored.Tables().Commit(stored.Session());
         } catch (const EABSError&) {

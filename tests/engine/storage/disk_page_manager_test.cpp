@@ -8,6 +8,8 @@
 
 #include <gtest/gtest.h>
 
+#include <filesystem>
+
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -532,30 +534,36 @@ TEST_F(DiskPageManagerTest, SessionMisuseIsRefused) {
     EXPECT_EQ(manager.GetPage(kSession2, addedNo).PageType(), 10);
 }
 
-TEST_F(DiskPageManagerTest, FailedPageWriteLeavesTheCommitMarkedUnfinished) {
+TEST_F(DiskPageManagerTest, FailedPageWriteRollsTheCommitBack) {
     CreateDatabase();
+    std::vector<std::uint8_t> before;
+    TABSPageNo pageNo = kNoPage;
     {
         TABSDiskPageManager manager(fs);
         Open(manager);
-        const TABSPageNo pageNo = AddCommittedPage(manager, 1);
-        {
-            TABSPageHandle page = manager.GetPage(kSession1, pageNo);
+        pageNo = AddCommittedPage(manager, 1);
+        const TABSPageNo second = AddCommittedPage(manager, 3);
+        before = ReadWholeFile(path);
+        for (const TABSPageNo changed : {pageNo, second}) {
+            TABSPageHandle page = manager.GetPage(kSession1, changed);
             page.MutableData()[0] = 2;
         }
-        // Commit writes: header (state 1), the page, header (state 2). The page write fails.
-        fs.FailWriteNumber = fs.Writes + 2;
+        // Commit writes: the journal's start, the header saved and marked (state 1), then per page
+        // the page saved and written, then the header (state 2). The second page write fails.
+        fs.FailWriteNumber = fs.Writes + 7;
         std::string message;
         EXPECT_EQ(NativeErrorOf([&] { manager.CommitSession(kSession1); }, &message), 10475);
-        EXPECT_NE(message.find("Cannot Write to file: '" + path + "' Position = " + std::to_string(PageAt(pageNo))),
-                  std::string::npos)
-            << message;
-        EXPECT_EQ(ReadWholeFile(path)[42], 1);
+        EXPECT_NE(message.find("Cannot Write to file: '" + path + "' Position = "), std::string::npos) << message;
+        EXPECT_EQ(ReadWholeFile(path), before) << "the first page and the header went back to what they were";
+        EXPECT_FALSE(std::filesystem::exists(TABSCommitJournal::NameFor(path)));
         EXPECT_EQ(manager.DatabaseLockCount(), 0) << "the database lock is released";
         EXPECT_TRUE(manager.SessionHasChanges(kSession1)) << "the session can still roll back";
         manager.RollbackSession(kSession1);
+        EXPECT_EQ(manager.GetPage(kSession2, pageNo).Data()[0], 1);
     }
     TABSDiskPageManager reopened(fs);
-    EXPECT_TRUE(reopened.OpenDatabaseFile(path, {}, {}).NeedsRepair);
+    EXPECT_FALSE(reopened.OpenDatabaseFile(path, {}, {}).NeedsRepair);
+    EXPECT_FALSE(reopened.RolledBackCutCommit());
 }
 
 TEST_F(DiskPageManagerTest, FailedFlushAtCommitIsReported) {

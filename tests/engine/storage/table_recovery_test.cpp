@@ -1,6 +1,6 @@
-// Repair mode: a table whose last commit reached the file only in part is rebuilt from its record
-// pages and keeps every record committed before; damaged pages and records are dropped and
-// reported.
+// A commit cut by a power loss: with its journal the file goes back to the last complete commit;
+// without it the table is rebuilt from its record pages in repair mode and keeps every record
+// committed before; damaged pages and records are dropped and reported.
 #include "table_test_support.h"
 
 #include "engine/core/ABSExcept.h"
@@ -9,6 +9,7 @@
 
 #include <gtest/gtest.h>
 
+#include <filesystem>
 #include <functional>
 #include <map>
 #include <set>
@@ -91,8 +92,9 @@ int RunCutCommit(const std::string& path, const std::string& password, int keepP
         if (ValueOf(*table, ReadBack(table, id), "ID").GetAsInteger() % 7 == 0) table->DeleteRecord(db.Session(), id);
     }
     const int before = fs.Writes;
-    // The first write of a commit marks the header "commit in progress"; at least that one lands.
-    if (commitWrites > 0) fs.LoseWritesFrom = before + 1 + std::max(1, commitWrites * keepPercent / 100);
+    // A commit starts its journal, saves the header in it and marks the header "commit in
+    // progress"; at least these land.
+    if (commitWrites > 0) fs.LoseWritesFrom = before + 1 + std::max(3, commitWrites * keepPercent / 100);
     try {
         db.Tables().Commit(db.Session());
     } catch (const EABSError&) {
@@ -120,6 +122,27 @@ TEST_P(PartialCommitTest, RepairKeepsEveryRecordCommittedBefore) {
     ASSERT_GT(commitWrites, 10);
     RunCutCommit(path_, c.Password, c.KeepPercent, commitWrites);
 
+    // With its journal the file goes back to where the last complete commit left it.
+    const std::string journal = TABSCommitJournal::NameFor(path_);
+    ASSERT_TRUE(std::filesystem::exists(journal)) << "the journal outlives the power loss";
+    const std::string withJournal = dir_.File("with-journal.abs");
+    WriteWholeFile(withJournal, ReadWholeFile(path_));
+    WriteWholeFile(TABSCommitJournal::NameFor(withJournal), ReadWholeFile(journal));
+    {
+        TableDatabase db(withJournal, false, false, nullptr, c.Password);
+        EXPECT_FALSE(db.Database().NeedsRepair());
+        EXPECT_TRUE(db.Database().PageManager().RolledBackCutCommit());
+        EXPECT_FALSE(std::filesystem::exists(TABSCommitJournal::NameFor(withJournal)));
+        EXPECT_TRUE(db.Tables().RepairTable(db.Session(), "T").Clean()) << "nothing is left to mend";
+        auto table = db.Open("T");
+        EXPECT_EQ(Contents(table), committed);
+        static_cast<TABSDiskTableData&>(table.Table()).CheckIntegrity(db.Session());
+        for (const auto& [name, count] : IndexEntryCounts(table)) EXPECT_EQ(count, committed.size()) << name;
+    }
+
+    // Without it (a copy of the file taken without its journal) the header still says a commit
+    // was being written, and the repair keeps every record committed before.
+    std::filesystem::remove(journal);
     {
         TableDatabase db(path_, false, false, nullptr, c.Password);
         EXPECT_TRUE(db.Database().NeedsRepair()) << "the header still says a commit was being written";

@@ -72,7 +72,10 @@ public:
         if (!file) return {nullptr, error};
         return {std::make_unique<File>(*this, std::move(file)), 0};
     }
-    int Remove(const std::string& path) override { return real_.Remove(path); }
+    // After the power is gone files stay where they are, a commit's journal too.
+    int Remove(const std::string& path) override {
+        return LoseWritesFrom != 0 && Writes >= LoseWritesFrom ? 0 : real_.Remove(path);
+    }
     bool Exists(const std::string& path) override { return real_.Exists(path); }
     bool HasReadOnlyAttribute(const std::string& path) override { return real_.HasReadOnlyAttribute(path); }
     void Sleep(int milliseconds) override { real_.Sleep(milliseconds); }
