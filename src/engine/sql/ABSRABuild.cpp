@@ -260,7 +260,7 @@ void SelectBuilder::TryAddKey(TABSAOJoin& join, TABSExprNode* part) const {
     if (left >= join.LeftColumnCount()) std::swap(left, right);
     if (left >= join.LeftColumnCount() || right < join.LeftColumnCount()) return;
     if (KeyClass(join.Columns()[left].BaseType) != KeyClass(join.Columns()[right].BaseType)) return;
-    join.AddKey(left, right);
+    join.AddKey(left, right, part);
 }
 
 void SelectBuilder::Place(FromNode& node, TABSExprNode* part, const std::set<int>& refs, int error,

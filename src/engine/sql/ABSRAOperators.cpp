@@ -1,8 +1,10 @@
 // Joins, grouping with aggregates, and the set operations.
 #include "engine/core/ABSExcept.h"
+#include "engine/sql/ABSExprNodes.h"
 #include "engine/sql/ABSRelationalAlgebra.h"
 
 #include <algorithm>
+#include <iterator>
 #include <map>
 #include <numeric>
 
@@ -45,9 +47,17 @@ TABSAOJoin::TABSAOJoin(TABSJoinKind kind, std::unique_ptr<TABSAO> left, std::uni
     columns_.insert(columns_.end(), right_->Columns().begin(), right_->Columns().end());
 }
 
-void TABSAOJoin::AddKey(std::size_t leftColumn, std::size_t rightColumn) {
+void TABSAOJoin::AddKey(std::size_t leftColumn, std::size_t rightColumn, const TABSExprNode* equality) {
     leftKeys_.push_back(leftColumn);
     rightKeys_.push_back(rightColumn - leftCount_);
+    if (equality == nullptr || equality->IgnoreCase() || equality->Partial()) return;
+    if (equality->NodeClass() != TABSExprNodeClass::Comparison ||
+        !static_cast<const TABSExprNodeComparison*>(equality)->SqlNullSemantics()) {
+        return;
+    }
+    // Both compare with the engine's value comparison, and a null key pairs with nothing as a
+    // null never equals under SQL null semantics.
+    std::erase(match_, equality);
 }
 
 void TABSAOJoin::AddMatchCondition(TABSExprNode* condition) {
@@ -78,7 +88,7 @@ void TABSAOJoin::NullRow(TABSAORow& row, std::size_t from, std::size_t to) const
 }
 
 void TABSAOJoin::Produce() {
-    const std::vector<TABSAORow>& leftRows = left_->Rows();
+    std::vector<TABSAORow>& leftRows = left_->Rows();
     const std::vector<TABSAORow>& rightRows = right_->Rows();
     const std::size_t width = columns_.size();
 
@@ -113,9 +123,19 @@ void TABSAOJoin::Produce() {
     }
 
     std::vector<bool> rightMatched(rightRows.size(), false);
-    TABSAORow pair(width);
     std::vector<TABSAORow> joined;
-    for (const TABSAORow& leftRow : leftRows) {
+    joined.reserve(leftRows.size());
+    // Each pair is built once in its own row. The left rows are not read again once joined, so
+    // a left row's values move into the last pair that certainly takes them instead of being
+    // copied (texts longer than a few characters would each be allocated again).
+    const auto pairRow = [&](TABSAORow& leftRow, bool moveLeft) {
+        TABSAORow row;
+        row.reserve(width);
+        if (moveLeft) std::move(leftRow.begin(), leftRow.end(), std::back_inserter(row));
+        else row.insert(row.end(), leftRow.begin(), leftRow.end());
+        return row;
+    };
+    for (TABSAORow& leftRow : leftRows) {
         bool matched = false;
         std::size_t begin = 0;
         std::size_t end = order.size();
@@ -135,30 +155,40 @@ void TABSAOJoin::Produce() {
                 end = static_cast<std::size_t>(upper - order.begin());
             }
         }
-        std::copy(leftRow.begin(), leftRow.end(), pair.begin());
         for (std::size_t i = begin; i < end; ++i) {
             const std::size_t r = order[i];
-            std::copy(rightRows[r].begin(), rightRows[r].end(), pair.begin() + static_cast<std::ptrdiff_t>(leftCount_));
-            if (!AllHold(match_, pair)) continue;
+            // Without match conditions every candidate is a match, so the last one is the last use.
+            TABSAORow pair = pairRow(leftRow, match_.empty() && i + 1 == end);
+            pair.insert(pair.end(), rightRows[r].begin(), rightRows[r].end());
+            if (!match_.empty() && !AllHold(match_, pair)) continue;
             matched = true;
             rightMatched[r] = true;
-            joined.push_back(pair);
+            joined.push_back(std::move(pair));
         }
         if (!matched && (kind_ == TABSJoinKind::Left || kind_ == TABSJoinKind::Full)) {
+            TABSAORow pair = pairRow(leftRow, true);
+            pair.resize(width);
             NullRow(pair, leftCount_, width);
-            joined.push_back(pair);
+            joined.push_back(std::move(pair));
         }
     }
     if (kind_ == TABSJoinKind::Right || kind_ == TABSJoinKind::Full) {
         for (std::size_t r = 0; r < rightRows.size(); ++r) {
             if (rightMatched[r]) continue;
+            TABSAORow pair;
+            pair.reserve(width);
+            pair.resize(leftCount_);
             NullRow(pair, 0, leftCount_);
-            std::copy(rightRows[r].begin(), rightRows[r].end(), pair.begin() + static_cast<std::ptrdiff_t>(leftCount_));
-            joined.push_back(pair);
+            pair.insert(pair.end(), rightRows[r].begin(), rightRows[r].end());
+            joined.push_back(std::move(pair));
         }
     }
-    for (TABSAORow& row : joined) {
-        if (filters_.empty() || AllHold(filters_, row)) rows_.push_back(std::move(row));
+    if (filters_.empty()) {
+        rows_ = std::move(joined);
+    } else {
+        for (TABSAORow& row : joined) {
+            if (AllHold(filters_, row)) rows_.push_back(std::move(row));
+        }
     }
     rowSource_.SetRow(nullptr);
 }

@@ -148,6 +148,8 @@ void NormalizeRows(const TABSFieldDefs& fields, std::vector<TABSAORow>& rows) {
     for (const TABSAORow& row : rows) {
         const TABSVariant& value = row[index];
         if (value.IsNull()) continue;
+        // A text has no more characters than bytes: most texts fit the declared size uncounted.
+        if (IsAnsiTextType(value.BaseType()) && static_cast<std::int64_t>(value.TextData().size()) <= size) continue;
         const std::int64_t length = IsTextType(value.BaseType()) ? value.TextLength()
                                                                  : static_cast<std::int64_t>(value.DataSize());
         size = std::max(size, length);

@@ -79,7 +79,7 @@ private:
     }
     if (node.NodeClass() != TABSExprNodeClass::Comparison || node.Children().size() != 2) return std::nullopt;
     const auto& comparison = static_cast<const TABSExprNodeComparison&>(node);
-    if (comparison.Quantifier() != TABSQuantifier::None || !comparison.SqlNullSemantics()) return std::nullopt;
+    if (comparison.Quantifier() != TABSQuantifier::None) return std::nullopt;
     const TABSExprNode* left = node.Children()[0].get();
     const TABSExprNode* right = node.Children()[1].get();
     bool flipped = false;
@@ -103,6 +103,14 @@ private:
         case opGE: part.Operator = flipped ? TABSScanOperator::LessOrEqual : TABSScanOperator::GreaterOrEqual; break;
         default: return std::nullopt;
     }
+    // A column compared with a text, date or time constant compares without SQL null semantics:
+    // a null is less than any value. The index ranges leave nulls out, which is what such a
+    // comparison gives for =, > and >= (null is neither equal nor greater), but not for < and <=,
+    // under which every null row holds.
+    if (!comparison.SqlNullSemantics() && (part.Operator == TABSScanOperator::Less ||
+                                           part.Operator == TABSScanOperator::LessOrEqual)) {
+        return std::nullopt;
+    }
     return part;
 }
 
@@ -123,8 +131,9 @@ std::vector<TABSAOTextEquality> TextEqualities(const std::vector<TABSExprNode*>&
     for (const TABSExprNode* node : conditions) {
         if (node->IgnoreCase() || node->Partial() || node->Op() != opEQ) continue;
         if (node->NodeClass() != TABSExprNodeClass::Comparison || node->Children().size() != 2) continue;
+        // Under either null rule a null never equals a constant that is not null.
         const auto& comparison = static_cast<const TABSExprNodeComparison&>(*node);
-        if (comparison.Quantifier() != TABSQuantifier::None || !comparison.SqlNullSemantics()) continue;
+        if (comparison.Quantifier() != TABSQuantifier::None) continue;
         const TABSExprNode* field = node->Children()[0].get();
         const TABSExprNode* constant = node->Children()[1].get();
         if (field->NodeClass() == TABSExprNodeClass::Const) std::swap(field, constant);
@@ -144,14 +153,20 @@ std::vector<TABSAOTextEquality> TextEqualities(const std::vector<TABSExprNode*>&
     return equalities;
 }
 
-bool RefutedByText(const std::vector<TABSAOTextEquality>& equalities, TABSAOColumnLoader& row) {
+bool RefutedByText(const std::vector<TABSAOTextEquality>& equalities, const TABSFieldDefs& fields,
+                   std::span<const std::uint8_t> record) {
     for (const TABSAOTextEquality& equality : equalities) {
-        const TABSVariant& value = row.Load(equality.Column);
         // Null equals nothing; the condition would not hold either.
-        if (value.IsNull()) return true;
-        if (IsAnsiTextType(value.BaseType()) && value.TextData() != equality.Text && PlainAscii(value.TextData())) {
-            return true;
-        }
+        if (fields.IsNull(record, equality.Column)) return true;
+        // The stored bytes are Windows-1252 up to their terminator; printable ASCII reads the same
+        // in UTF-8, so the text is compared where it lies, without decoding the field.
+        const auto bytes = fields.FieldBytes(record, equality.Column);
+        std::size_t length = 0;
+        while (length < bytes.size() && bytes[length] != 0) ++length;
+        const std::string_view text(reinterpret_cast<const char*>(bytes.data()), length);
+        // An empty text reads as null.
+        if (text.empty()) return true;
+        if (text != equality.Text && PlainAscii(text)) return true;
     }
     return false;
 }

@@ -4,6 +4,7 @@
 
 #include "engine/core/ABSExcept.h"
 #include "engine/core/Collation.h"
+#include "engine/sql/ABSCollationKeys.h"
 #include "engine/sql/ABSTableCursor.h"
 
 #include <algorithm>
@@ -160,13 +161,39 @@ namespace {
     }
     std::vector<std::size_t> order(distinct.size());
     std::iota(order.begin(), order.end(), std::size_t{0});
-    std::sort(order.begin(), order.end(), [&](std::size_t a, std::size_t b) {
-        return CompareText(distinct[a], distinct[b], ignoreCase) < 0;
-    });
+    // The neighbours of an order are compared with the collation anyway, which finds the ties;
+    // an order whose neighbours all agree with the collation is its order. So cheaper orders are
+    // proposed first: the texts' bytes (identifiers and most plain texts already sort so), then
+    // collation keys (one key per text instead of a collation comparison per step of the sort),
+    // and only when both failed are the texts sorted by the collation itself.
+    std::vector<int> neighbours(order.size(), 0);
+    const auto confirmed = [&] {
+        for (std::size_t i = 1; i < order.size(); ++i) {
+            neighbours[i] = CompareText(distinct[order[i - 1]], distinct[order[i]], ignoreCase);
+            if (neighbours[i] > 0) return false;
+        }
+        return true;
+    };
+    std::sort(order.begin(), order.end(), [&](std::size_t a, std::size_t b) { return distinct[a] < distinct[b]; });
+    bool sorted = confirmed();
+    if (!sorted) {
+        if (const std::optional<TABSCollationKeys> keys = TABSCollationKeys::Make(distinct, ignoreCase)) {
+            std::sort(order.begin(), order.end(), [&](std::size_t a, std::size_t b) { return keys->Key(a) < keys->Key(b); });
+            sorted = confirmed();
+        }
+    }
+    if (!sorted) {
+        std::sort(order.begin(), order.end(), [&](std::size_t a, std::size_t b) {
+            return CompareText(distinct[a], distinct[b], ignoreCase) < 0;
+        });
+        for (std::size_t i = 1; i < order.size(); ++i) {
+            neighbours[i] = CompareText(distinct[order[i - 1]], distinct[order[i]], ignoreCase);
+        }
+    }
     std::vector<std::int64_t> rankOf(distinct.size());
     std::int64_t rank = 0;
     for (std::size_t i = 0; i < order.size(); ++i) {
-        if (i > 0 && CompareText(distinct[order[i - 1]], distinct[order[i]], ignoreCase) != 0) ++rank;
+        if (i > 0 && neighbours[i] != 0) ++rank;
         rankOf[order[i]] = rank;
     }
     for (std::int64_t& id : ids) {
@@ -348,11 +375,12 @@ public:
     }
     [[nodiscard]] const TABSVariant& Load(std::size_t index) override {
         if (!loaded_[index]) {
-            row_[index] = ReadFieldValue(table_, session_, record_, index);
+            if (!LoadAsciiText(index)) row_[index] = ReadFieldValue(table_, session_, record_, index);
             loaded_[index] = true;
         }
         return row_[index];
     }
+    [[nodiscard]] std::span<const std::uint8_t> Record() const noexcept { return record_; }
     // The whole row (every column decoded); the loader starts a fresh row for the next record.
     [[nodiscard]] TABSAORow TakeRow() {
         for (std::size_t i = 0; i < row_.size(); ++i) (void)Load(i);
@@ -362,6 +390,24 @@ public:
     }
 
 private:
+    // Most stored texts are plain ASCII, which reads the same in Windows-1252 and UTF-8: such a
+    // field is taken over as it lies, without a conversion that builds the text character by
+    // character. False for anything else, which the general decoding reads.
+    bool LoadAsciiText(std::size_t index) {
+        const TABSFieldDefs& fields = table_.FieldDefs();
+        const TABSFieldDef& field = fields[index];
+        if (!IsAnsiTextType(field.StorageType) || fields.IsNull(record_, index)) return false;
+        const auto bytes = fields.FieldBytes(std::span<const std::uint8_t>(record_), index);
+        std::size_t length = 0;
+        while (length < bytes.size() && bytes[length] != 0) {
+            if (bytes[length] >= 0x80) return false;
+            ++length;
+        }
+        row_[index].SetAsString(std::string_view(reinterpret_cast<const char*>(bytes.data()), length),
+                                field.StorageType);
+        return true;
+    }
+
     TABSTableData& table_;
     TABSSessionID session_;
     std::vector<std::uint8_t> record_;
@@ -381,7 +427,7 @@ void TABSAOTable::Produce() {
         const std::vector<TABSAOTextEquality> equalities = TextEqualities(conditions_, columns_);
         const auto take = [&](const TABSRecordID& id) {
             loader.Read(id);
-            if (RefutedByText(equalities, loader)) return;
+            if (RefutedByText(equalities, table.FieldDefs(), loader.Record())) return;
             rowSource_->SetLoader(&loader);
             for (TABSExprNode* condition : conditions_) {
                 if (!ConditionHolds(*condition)) return;
@@ -425,6 +471,8 @@ void TABSAOTableExpr::Produce() {
         if (!item.Expression) ++takers[item.SourceColumn];
     }
     std::int64_t rowNumber = 0;
+    rows_.reserve(source_->Rows().size());
+    TABSAORow spare(items_.size());
     for (TABSAORow& sourceRow : source_->Rows()) {
         sourceRows_.SetRow(&sourceRow);
         environment->SetRowNumber(rowNumber + 1);
@@ -437,18 +485,23 @@ void TABSAOTableExpr::Produce() {
         }
         if (!passes) continue;
         ++rowNumber;
-        TABSAORow row(items_.size());
         // Expressions first: they may read columns that are moved below.
         for (std::size_t i = 0; i < items_.size(); ++i) {
-            if (items_[i].Expression) row[i].Assign(items_[i].Expression->Evaluate());
+            if (items_[i].Expression) spare[i].Assign(items_[i].Expression->Evaluate());
         }
         for (std::size_t i = 0; i < items_.size(); ++i) {
             if (items_[i].Expression) continue;
             TABSVariant& value = sourceRow[items_[i].SourceColumn];
-            if (takers[items_[i].SourceColumn] == 1) row[i] = std::move(value);
-            else row[i].Assign(value);
+            if (takers[items_[i].SourceColumn] == 1) spare[i] = std::move(value);
+            else spare[i].Assign(value);
         }
-        rows_.push_back(std::move(row));
+        // The finished row leaves in the spare buffer; the source row's buffer, whose values are
+        // spent, becomes the spare of the next row. Rows are not allocated one by one: with
+        // thousands of rows the allocations, and the fresh pages behind them, cost more than
+        // computing the values.
+        sourceRow.swap(spare);
+        rows_.push_back(std::move(sourceRow));
+        spare.resize(items_.size());
     }
     sourceRows_.SetRow(nullptr);
 }

@@ -29,6 +29,7 @@
 #include <map>
 #include <memory>
 #include <optional>
+#include <span>
 #include <string>
 #include <vector>
 
@@ -252,7 +253,10 @@ public:
     [[nodiscard]] std::size_t LeftColumnCount() const noexcept { return leftCount_; }
     // A pair of rows (left column, right column in this operator's numbering) compared for
     // equality; a null key matches nothing. Keys only narrow the pairs a match condition sees.
-    void AddKey(std::size_t leftColumn, std::size_t rightColumn);
+    // `equality`: the match condition the key was taken from, when it compares exactly as the key
+    // does (no case or partial flag, SQL null semantics); the pairs the keys found hold it
+    // already, so it is not evaluated again for them.
+    void AddKey(std::size_t leftColumn, std::size_t rightColumn, const TABSExprNode* equality = nullptr);
     [[nodiscard]] std::size_t KeyCount() const noexcept { return leftKeys_.size(); }
     // Conditions are bound here to RowSource().
     // A pair of rows matches when every match condition holds (outer joins: the ON condition).
@@ -388,8 +392,10 @@ struct TABSAOTextEquality {
 };
 [[nodiscard]] std::vector<TABSAOTextEquality> TextEqualities(const std::vector<TABSExprNode*>& conditions,
                                                              const std::vector<TABSAOColumn>& columns);
-// Whether one of the equalities certainly fails for the row. A false answer decides nothing.
-[[nodiscard]] bool RefutedByText(const std::vector<TABSAOTextEquality>& equalities, TABSAOColumnLoader& row);
+// Whether one of the equalities certainly fails for a record of `fields` (its memory form); the
+// columns of the equalities are the record's field numbers. A false answer decides nothing.
+[[nodiscard]] bool RefutedByText(const std::vector<TABSAOTextEquality>& equalities, const TABSFieldDefs& fields,
+                                 std::span<const std::uint8_t> record);
 
 // ---- Read locks ----
 

@@ -101,16 +101,6 @@ std::vector<TABSAOColumn> ScanColumns(const TABSTableData& table, const std::str
     return columns;
 }
 
-// A statement's row as the text pre-test reads it.
-class RowSourceLoader final : public TABSAOColumnLoader {
-public:
-    explicit RowSourceLoader(const TABSRecordRowSource& rows) : rows_(rows) {}
-    [[nodiscard]] const TABSVariant& Load(std::size_t index) override { return rows_.ColumnValue(index); }
-
-private:
-    const TABSRecordRowSource& rows_;
-};
-
 // The records of `table` (in physical order) for which `where` holds (all without WHERE). The
 // condition must be bound to `rows`. Like a query's scan, an index of a file's table narrows
 // the records read when it serves a part of the condition.
@@ -138,11 +128,10 @@ std::vector<TABSRecordID> SelectRecords(TABSTableHandle& handle, TABSRecordRowSo
         }
     }
     RecordBuffer record(table);
-    RowSourceLoader loader(rows);
     const auto test = [&](const TABSRecordID& id) {
         table.ReadRecord(session, id, record.Fresh());
+        if (RefutedByText(equalities, table.FieldDefs(), record.Span())) return;
         rows.SetRecord(record.Span());
-        if (RefutedByText(equalities, loader)) return;
         if (where->IsTrue()) ids.push_back(id);
     };
     if (candidates) {

@@ -82,6 +82,15 @@ bool TABSDiskRecordManager::ReadRecord(TABSSessionID session, const TABSRecordID
 }
 
 std::optional<TABSRecordID> TABSDiskRecordManager::ScanForward(TABSSessionID session, TABSPageNo pageNo, int from) {
+    // Stepping on from a record that is still there: a page of this table that holds a record is
+    // listed in the page index, so the next record of the same page is found without asking the
+    // index (a full scan would otherwise search the index once per record). Pages given back do
+    // not belong to the table any more; without the ownership test the index must decide.
+    if (pageNo != kNoPage && from > 0 && checkOwnership_) {
+        if (const auto page = OpenRecordPage(session, pageNo); page && page->IsSlotUsed(static_cast<std::uint16_t>(from - 1))) {
+            if (const auto slot = page->NextUsedSlot(from)) return TABSRecordID{pageNo, *slot};
+        }
+    }
     std::optional<TABSBTreePageIndex::Entry> entry;
     if (pageNo == kNoPage) {
         entry = pageIndex_.First(session);
