@@ -4,7 +4,7 @@
 #include "engine/core/ByteOrder.h"
 #include "engine/core/Crc32.h"
 #include "engine/storage/ABSDiskPageManager.h"
-#include "pages_test_support.h"
+#include "table_test_support.h"
 
 #include <gtest/gtest.h>
 
@@ -564,6 +564,40 @@ TEST_F(DiskPageManagerTest, FailedPageWriteRollsTheCommitBack) {
     TABSDiskPageManager reopened(fs);
     EXPECT_FALSE(reopened.OpenDatabaseFile(path, {}, {}).NeedsRepair);
     EXPECT_FALSE(reopened.RolledBackCutCommit());
+}
+
+// A writer of a multi-user file dies in a commit (its page landed, its closing header did not):
+// the other process rolls the commit back as soon as it takes the database lock.
+TEST_F(DiskPageManagerTest, AnotherWritersCutCommitIsRolledBackAtTheNextDatabaseLock) {
+    CreateDatabase();
+    TABSDiskPageManager survivor(fs);
+    Open(survivor, true);
+    const TABSPageNo pageNo = AddCommittedPage(survivor, 1);
+    const std::vector<std::uint8_t> before = ReadWholeFile(path);
+    {
+        kova::testing::PowerLossFileSystem dying;
+        TABSDiskPageManager writer(dying);
+        TABSOpenOptions options;
+        options.MultiUser = true;
+        (void)writer.OpenDatabaseFile(path, {}, options);
+        {
+            TABSPageHandle page = writer.GetPage(kSession2, pageNo);
+            FillData(page, 9);
+        }
+        // The journal's start, the header saved and marked, the page saved and written land.
+        dying.LoseWritesFrom = dying.Writes + 6;
+        writer.CommitSession(kSession2);
+    }
+    ASSERT_TRUE(std::filesystem::exists(TABSCommitJournal::NameFor(path)));
+    ASSERT_NE(ReadWholeFile(path), before);
+    EXPECT_EQ(ReadWholeFile(path)[42], 1) << "the header still says a commit is being written";
+
+    survivor.LockDatabase();
+    survivor.UnlockDatabase();
+    EXPECT_TRUE(survivor.RolledBackCutCommit());
+    EXPECT_EQ(ReadWholeFile(path), before);
+    EXPECT_FALSE(std::filesystem::exists(TABSCommitJournal::NameFor(path)));
+    EXPECT_TRUE(DataIs(survivor.GetPage(kSession1, pageNo), 1));
 }
 
 TEST_F(DiskPageManagerTest, FailedFlushAtCommitIsReported) {
