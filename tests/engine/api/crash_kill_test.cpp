@@ -17,9 +17,9 @@
 // index passes the integrity check and lists exactly the table's records. The next child goes on
 // with the same file.
 //
-// KOVA_CRASH_KILLS sets the kills per file kind: the default (20, so 40 in a run) keeps the suite
-// quick; KOVA_CRASH_KILLS=100 or more gives the long run. KOVA_CRASH_SEED varies the writers' plans
-// and kill points between runs.
+// KOVA_CRASH_KILLS sets the kills per file kind: the default is 100, so 200 in a run (seconds in a
+// release build); more give a long run. KOVA_CRASH_SEED varies the writers' plans and kill points
+// between runs.
 #include "crash_test_support.h"
 
 #include "engine/storage/ABSDiskEngine.h"
@@ -548,7 +548,7 @@ int KillsPerFileKind() {
         const int kills = std::atoi(text);
         if (kills > 0) return kills;
     }
-    return 20;
+    return 100;
 }
 
 TEST_P(CrashKillTest, EveryCommittedRowSurvivesEveryKill) {
