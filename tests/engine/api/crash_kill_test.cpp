@@ -21,6 +21,7 @@
 // release build); more give a long run. KOVA_CRASH_SEED varies the writers' plans and kill points
 // between runs.
 #include "crash_test_support.h"
+#include "../forwarding_file_system.h"
 
 #include "engine/storage/ABSDiskEngine.h"
 #include "engine/storage/ABSDiskTableData.h"
@@ -119,56 +120,23 @@ WriterLog ParseWriterLog(const std::string& text) {
 // ---------------------------------------------------------------------------------------------
 // The writer (runs in the child)
 
-// Forwards to the system's files and kills the process just before its N-th write or size change.
-class KillSwitchFileSystem final : public TABSFileSystem {
+// Kills the process just before its N-th write or size change of a file.
+class KillSwitchFileSystem final : public ForwardingFileSystem {
 public:
     explicit KillSwitchFileSystem(std::int64_t killAt) : killAt_(killAt) {}
 
     [[nodiscard]] std::int64_t Changes() const noexcept { return changes_; }
 
-    class File final : public TABSOSFile {
-    public:
-        File(KillSwitchFileSystem& owner, std::unique_ptr<TABSOSFile> real) : owner_(owner), real_(std::move(real)) {}
-        TABSOsResult Read(std::int64_t position, void* buffer, std::size_t count) override {
-            return real_->Read(position, buffer, count);
-        }
-        TABSOsResult Write(std::int64_t position, const void* buffer, std::size_t count) override {
-            owner_.BeforeChange();
-            return real_->Write(position, buffer, count);
-        }
-        TABSOsResult Size() override { return real_->Size(); }
-        int Truncate(std::int64_t size) override {
-            owner_.BeforeChange();
-            return real_->Truncate(size);
-        }
-        int Flush() override { return real_->Flush(); }
-        int Lock(std::int64_t position, std::int64_t length) override { return real_->Lock(position, length); }
-        int Unlock(std::int64_t position, std::int64_t length) override { return real_->Unlock(position, length); }
-        int TestLock(std::int64_t position, std::int64_t length) override { return real_->TestLock(position, length); }
-        int Close() override { return real_->Close(); }
-
-    private:
-        KillSwitchFileSystem& owner_;
-        std::unique_ptr<TABSOSFile> real_;
-    };
-
-    std::pair<std::unique_ptr<TABSOSFile>, int> Open(const std::string& path, TABSFileAccess access, TABSFileShare share,
-                                                     bool create) override {
-        auto [file, error] = real_.Open(path, access, share, create);
-        if (!file) return {nullptr, error};
-        return {std::make_unique<File>(*this, std::move(file)), 0};
-    }
-    int Remove(const std::string& path) override { return real_.Remove(path); }
-    bool Exists(const std::string& path) override { return real_.Exists(path); }
-    bool HasReadOnlyAttribute(const std::string& path) override { return real_.HasReadOnlyAttribute(path); }
-    void Sleep(int milliseconds) override { real_.Sleep(milliseconds); }
+protected:
+    bool WriteReachesFile() override { return BeforeChange(); }
+    bool SizeChangeReachesFile() override { return BeforeChange(); }
 
 private:
-    void BeforeChange() {
+    bool BeforeChange() {
         if (++changes_ == killAt_) ::kill(::getpid(), SIGKILL);
+        return true;
     }
 
-    TABSFileSystem& real_ = TABSFileSystem::Default();
     std::int64_t killAt_;
     std::int64_t changes_ = 0;
 };

@@ -3,6 +3,7 @@
 // and readers that tell what a file holds and whether its indexes agree with its records.
 #pragma once
 
+#include "../forwarding_file_system.h"
 #include "api_test_support.h"
 
 #include "engine/api/ABSMain.h"
@@ -25,53 +26,6 @@ namespace kova::apitest {
 // The application's password: its files are enciphered, so a damaged byte costs a whole page.
 // The tests that damage single records use files without a password.
 inline constexpr char kAppPassword[] = "quorbel";
-
-// A file system that loses every write from a chosen one on, as a machine that loses power does:
-// the lost writes report success, and the file keeps what the writes before them left.
-class CutWritesFileSystem final : public TABSFileSystem {
-public:
-    int Writes = 0;
-    int LoseWritesFrom = 0;  // 1-based number of the first lost write; 0 = none
-
-    class File final : public TABSOSFile {
-    public:
-        File(CutWritesFileSystem& owner, std::unique_ptr<TABSOSFile> real) : owner_(owner), real_(std::move(real)) {}
-        TABSOsResult Read(std::int64_t position, void* buffer, std::size_t count) override {
-            return real_->Read(position, buffer, count);
-        }
-        TABSOsResult Write(std::int64_t position, const void* buffer, std::size_t count) override {
-            ++owner_.Writes;
-            if (owner_.Lost()) return {0, static_cast<std::int64_t>(count)};
-            return real_->Write(position, buffer, count);
-        }
-        TABSOsResult Size() override { return real_->Size(); }
-        int Truncate(std::int64_t size) override { return owner_.Lost() ? 0 : real_->Truncate(size); }
-        int Flush() override { return real_->Flush(); }
-        int Lock(std::int64_t position, std::int64_t length) override { return real_->Lock(position, length); }
-        int Unlock(std::int64_t position, std::int64_t length) override { return real_->Unlock(position, length); }
-        int TestLock(std::int64_t position, std::int64_t length) override { return real_->TestLock(position, length); }
-        int Close() override { return real_->Close(); }
-
-    private:
-        CutWritesFileSystem& owner_;
-        std::unique_ptr<TABSOSFile> real_;
-    };
-
-    std::pair<std::unique_ptr<TABSOSFile>, int> Open(const std::string& path, TABSFileAccess access, TABSFileShare share,
-                                                     bool create) override {
-        auto [file, error] = real_.Open(path, access, share, create);
-        if (!file) return {nullptr, error};
-        return {std::make_unique<File>(*this, std::move(file)), 0};
-    }
-    int Remove(const std::string& path) override { return real_.Remove(path); }
-    bool Exists(const std::string& path) override { return real_.Exists(path); }
-    bool HasReadOnlyAttribute(const std::string& path) override { return real_.HasReadOnlyAttribute(path); }
-    void Sleep(int milliseconds) override { real_.Sleep(milliseconds); }
-
-private:
-    [[nodiscard]] bool Lost() const { return LoseWritesFrom != 0 && Writes >= LoseWritesFrom; }
-    TABSFileSystem& real_ = TABSFileSystem::Default();
-};
 
 // One registration: row i has the ID "N" + eight digits, a name, a year and a note that is large
 // (pages of its own) for every fifth row and small (shared BLOB pages) for the others.
@@ -247,7 +201,7 @@ private:
 // Runs a transaction on `file` that inserts the registrations [from, to) and deletes every
 // seventh committed one, and lets only `keepPercent` of its commit's writes reach the file (those
 // up to the header marked "commit in progress" always do). The commit's journal is removed all
-// the same: the file stands for one whose journal was lost, which only a repair can mend.
+// the same (LoseRemovals off): the file stands for one whose journal was lost.
 // Returns the number of writes the whole commit makes.
 inline int CutCommit(const std::string& file, int from, int to, int keepPercent, const std::string& table = "Namen",
                      const std::string& password = {}) {
@@ -256,7 +210,8 @@ inline int CutCommit(const std::string& file, int from, int to, int keepPercent,
     WriteWholeFile(probe, ReadWholeFile(file));
     int commitWrites = 0;
     for (const std::string& target : {probe, file}) {
-        CutWritesFileSystem fs;
+        testing::PowerLossFileSystem fs;
+        fs.LoseRemovals = false;
         StoredFile stored(target, fs, password);
         stored.Tables().StartTransaction(stored.Session());
         stored.Insert(table, from, to);

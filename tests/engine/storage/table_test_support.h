@@ -5,6 +5,7 @@
 #include "engine/storage/ABSDiskEngine.h"
 #include "engine/storage/ABSDiskTableData.h"
 #include "internal_test_support.h"
+#include "../forwarding_file_system.h"
 
 #include <gtest/gtest.h>
 
@@ -31,58 +32,6 @@ inline TABSTableDefinition Definition(std::vector<TABSFieldDef> fields, std::vec
     for (auto& i : indexes) def.Indexes.Add(std::move(i));
     return def;
 }
-
-// A file system that loses every write from a chosen one on, as a machine that loses power does:
-// the lost writes report success, and the file keeps what the writes before them left.
-class PowerLossFileSystem final : public TABSFileSystem {
-public:
-    int Writes = 0;
-    int LoseWritesFrom = 0;  // 1-based number of the first lost write; 0 = none
-
-    class File final : public TABSOSFile {
-    public:
-        File(PowerLossFileSystem& owner, std::unique_ptr<TABSOSFile> real) : owner_(owner), real_(std::move(real)) {}
-        TABSOsResult Read(std::int64_t position, void* buffer, std::size_t count) override {
-            return real_->Read(position, buffer, count);
-        }
-        TABSOsResult Write(std::int64_t position, const void* buffer, std::size_t count) override {
-            ++owner_.Writes;
-            if (owner_.LoseWritesFrom != 0 && owner_.Writes >= owner_.LoseWritesFrom)
-                return {0, static_cast<std::int64_t>(count)};
-            return real_->Write(position, buffer, count);
-        }
-        TABSOsResult Size() override { return real_->Size(); }
-        int Truncate(std::int64_t size) override {
-            return owner_.LoseWritesFrom != 0 && owner_.Writes >= owner_.LoseWritesFrom ? 0 : real_->Truncate(size);
-        }
-        int Flush() override { return real_->Flush(); }
-        int Lock(std::int64_t position, std::int64_t length) override { return real_->Lock(position, length); }
-        int Unlock(std::int64_t position, std::int64_t length) override { return real_->Unlock(position, length); }
-        int TestLock(std::int64_t position, std::int64_t length) override { return real_->TestLock(position, length); }
-        int Close() override { return real_->Close(); }
-
-    private:
-        PowerLossFileSystem& owner_;
-        std::unique_ptr<TABSOSFile> real_;
-    };
-
-    std::pair<std::unique_ptr<TABSOSFile>, int> Open(const std::string& path, TABSFileAccess access, TABSFileShare share,
-                                                     bool create) override {
-        auto [file, error] = real_.Open(path, access, share, create);
-        if (!file) return {nullptr, error};
-        return {std::make_unique<File>(*this, std::move(file)), 0};
-    }
-    // After the power is gone files stay where they are, a commit's journal too.
-    int Remove(const std::string& path) override {
-        return LoseWritesFrom != 0 && Writes >= LoseWritesFrom ? 0 : real_.Remove(path);
-    }
-    bool Exists(const std::string& path) override { return real_.Exists(path); }
-    bool HasReadOnlyAttribute(const std::string& path) override { return real_.HasReadOnlyAttribute(path); }
-    void Sleep(int milliseconds) override { real_.Sleep(milliseconds); }
-
-private:
-    TABSFileSystem& real_ = TABSFileSystem::Default();
-};
 
 // An open database (single-user unless asked) with its table catalogue and one session.
 class TableDatabase {
