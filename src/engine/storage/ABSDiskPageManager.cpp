@@ -750,7 +750,13 @@ void TABSDiskPageManager::BeginCommit() {
     LockDatabase(20213);
     try {
         LoadFreeSpace();
-        journal_.Begin(*file_);
+        try {
+            journal_.Begin(*file_);
+        } catch (const EABSException&) {
+            // No journal can be made beside the file (a folder we may not create files in): the
+            // commit goes on as it would without one, and a crash in it leaves the file to the
+            // repair instead of costing every commit.
+        }
         header_.State = FileHeader::kStateCommitting;
         WriteHeader();
     } catch (...) {

@@ -600,6 +600,27 @@ TEST_F(DiskPageManagerTest, AnotherWritersCutCommitIsRolledBackAtTheNextDatabase
     EXPECT_TRUE(DataIs(survivor.GetPage(kSession1, pageNo), 1));
 }
 
+TEST_F(DiskPageManagerTest, CommitGoesOnWithoutAJournalWhenNoneCanBeMade) {
+    CreateDatabase();
+    TABSPageNo pageNo = kNoPage;
+    {
+        TABSDiskPageManager manager(fs);
+        Open(manager);
+        pageNo = AddCommittedPage(manager, 1);
+        {
+            TABSPageHandle page = manager.GetPage(kSession1, pageNo);
+            FillData(page, 5);
+        }
+        fs.FailOpensLeft = 1;  // the journal's file cannot be created
+        manager.CommitSession(kSession1);
+        EXPECT_EQ(fs.FailOpensLeft, 0) << "the commit tried to make its journal";
+        EXPECT_FALSE(std::filesystem::exists(TABSCommitJournal::NameFor(path)));
+    }
+    TABSDiskPageManager reopened(fs);
+    EXPECT_FALSE(reopened.OpenDatabaseFile(path, {}, {}).NeedsRepair);
+    EXPECT_TRUE(DataIs(reopened.GetPage(kSession1, pageNo), 5));
+}
+
 TEST_F(DiskPageManagerTest, FailedFlushAtCommitIsReported) {
     CreateDatabase();
     TABSDiskPageManager manager(fs);
