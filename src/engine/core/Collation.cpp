@@ -203,6 +203,30 @@ int CompareWideText(std::u16string_view left, std::u16string_view right, bool ig
     return MapResult(result);
 }
 
+bool AppendSortKey(std::string_view text, bool ignoreCase, std::string& key) {
+    const UCollator* collator = Cache().Collator(ignoreCase);
+    thread_local std::u16string wide;
+    thread_local std::string buffer(64, '\0');
+    UErrorCode status = U_ZERO_ERROR;
+    std::int32_t units = 0;
+    wide.resize(text.size());
+    u_strFromUTF8(reinterpret_cast<UChar*>(wide.data()), static_cast<std::int32_t>(wide.size()), &units, text.data(),
+                  static_cast<std::int32_t>(text.size()), &status);
+    if (U_FAILURE(status)) return false;
+    const auto sortKey = [&] {
+        return ucol_getSortKey(collator, reinterpret_cast<const UChar*>(wide.data()), units,
+                               reinterpret_cast<std::uint8_t*>(buffer.data()), static_cast<std::int32_t>(buffer.size()));
+    };
+    std::int32_t length = sortKey();
+    if (length > static_cast<std::int32_t>(buffer.size())) {
+        buffer.resize(static_cast<std::size_t>(length));
+        length = sortKey();
+    }
+    if (length <= 0 || length > static_cast<std::int32_t>(buffer.size())) return false;
+    key.append(buffer.data(), static_cast<std::size_t>(length) - 1);
+    return true;
+}
+
 std::string UpperCaseText(std::string_view text) { return MapUtf8(text, true); }
 std::string LowerCaseText(std::string_view text) { return MapUtf8(text, false); }
 std::u16string UpperCaseWideText(std::u16string_view text) { return MapUtf16(text, true); }

@@ -33,6 +33,12 @@ void SetCollationLocale(std::string_view localeName);
 [[nodiscard]] int CompareWideText(std::u16string_view left, std::u16string_view right, bool ignoreCase = false,
                                   bool partial = false);
 
+// Appends the binary sort key of the UTF-8 `text` to `key`: keys compare as unsigned bytes in the
+// order CompareText gives (without `partial`), so a sort can key each text once. The key's closing
+// zero byte is left out. False when `text` is not valid UTF-8 or no key comes of it; raises 30046
+// like CompareText.
+[[nodiscard]] bool AppendSortKey(std::string_view text, bool ignoreCase, std::string& key);
+
 // Case mapping with the collation locale's rules (full mapping: "ß" upper-cases to "SS").
 [[nodiscard]] std::string UpperCaseText(std::string_view text);
 [[nodiscard]] std::string LowerCaseText(std::string_view text);

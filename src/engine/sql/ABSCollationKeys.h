@@ -1,11 +1,10 @@
 // Binary sort keys of texts in the collation that text values compare with.
 //
 // Sorting many distinct texts by the collation costs one collation comparison per step of the
-// sort; a key computed once per text turns every later step into a byte comparison. The keys are
-// made with a collator opened like the one of CompareText (same locale, strength, string-sort
-// mode, normalization). Their order is only a proposal: callers confirm it with CompareText on
-// neighbours, which is also how ties are found, so a key that disagreed with CompareText could
-// never change a result.
+// sort; a key computed once per text turns every later step into a byte comparison. The keys come
+// from the collator CompareText uses. Their order is only a proposal: callers confirm it with
+// CompareText on neighbours, which is also how ties are found, so a key that disagreed with
+// CompareText could never change a result.
 #pragma once
 
 #include <cstddef>
